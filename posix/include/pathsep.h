@@ -1,0 +1,4 @@
+// The directory separator of this platform.
+#pragma once
+#define PATH_SEP '/'
+#define PATH_SEP_TEXT "/"

@@ -1,0 +1,165 @@
+// Stand-in for the Win32 services the program calls, for native POSIX builds.
+// Names, types, constants and return codes are those of Windows; the services
+// act on an emulated machine directory (see machine.h), never on the real
+// home. Only what the program and its tests use is here.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
+typedef int32_t LONG;
+typedef LONG LSTATUS;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef void* HANDLE;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef DWORD REGSAM;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct HWND__* HWND;
+
+#define WINAPI
+#define FALSE 0
+#define TRUE 1
+#define MAX_PATH 260
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define HKEY_USERS ((HKEY)(ULONG_PTR)0x80000003u)
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_BADKEY 1010L
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegCloseKey(HKEY key);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD count);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD count);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classCount, void* lastWrite);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD count);
+
+// Message boxes.
+#define MB_OK 0x0
+#define MB_OKCANCEL 0x1
+#define MB_YESNOCANCEL 0x3
+#define MB_YESNO 0x4
+#define MB_ICONMASK 0xF0
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// Kernel.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x1
+#define FILE_ATTRIBUTE_HIDDEN 0x2
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_ARCHIVE 0x20
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
+DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetLastError(void);
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+void GetStartupInfoA(LPSTARTUPINFOA info);
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                    LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
+                    LPPROCESS_INFORMATION info);
+BOOL CloseHandle(HANDLE handle);
+
+#ifdef __cplusplus
+}
+#endif

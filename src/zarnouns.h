@@ -1,0 +1,97 @@
+// Shared state and procedures of the uninstall utility, listed by the folder
+// that defines them.
+#pragma once
+
+#include "platform.h"
+
+// Every text buffer of the program; Windows calls that fix a size get MAX_PATH.
+enum { TextSize = 1024 };
+
+// ---- src/app: start-up, command table, message boxes, bounded text -------
+
+extern char SelfPath[TextSize];  // full path of the running executable
+extern char SelfDir[TextSize];   // its directory, ending in the separator
+extern char SelfName[TextSize];  // its file name; SelfDir + SelfName == SelfPath
+extern char MessageBuffer[TextSize];
+extern int TestMode;             // set by a leading "-t"
+extern const char ProgramTitle[];
+
+// The whole program: locate, test switch, dispatch. main() only calls it.
+int AppMain(int argc, char** argv);
+void LocateSelf(const char* program);
+
+int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
+int TellUser(const char* text);  // OK
+int ShowAbout(void);
+
+// Bounded text. Each writes at most `size` bytes, always terminates `dst`
+// (when size > 0) and returns 1 when the whole text fitted, 0 when it was cut.
+int CopyText(char* dst, size_t size, const char* src);
+int AppendText(char* dst, size_t size, const char* src);
+int FormatText(char* dst, size_t size, const char* format, ...);
+int EndsInSeparator(const char* path);  // last character is '\\' or '/'
+// dir, a separator unless dir is empty or already ends in one, then name.
+int JoinPath(char* dst, size_t size, const char* dir, const char* name);
+
+// A product name that can address its own Uninstall entry and stand in
+// double quotes on a command line. Tells the user and returns 0 otherwise.
+enum { MaxNameLength = 255 };  // the registry's limit for one key name
+int CheckProductName(const char* name);
+
+// ---- src/registry: registry layer, tables, registration -----------------
+
+extern char KeyPath[TextSize];
+extern char ValueBuffer[TextSize];
+extern HKEY CurrentRoot;
+
+// hktype: 0 HKLM then HKCU, 1 HKCU only, 2 HKLM only.
+int KeyOpen(const char* prefix, const char* name, char* pathBuffer, HKEY* key, int hktype);
+int KeyCreate(const char* prefix, const char* name, char* pathBuffer, HKEY* key, int hktype);
+void KeyClose(HKEY* key);
+int KeyDelete(const char* path);
+char* ValueGet(HKEY key, const char* name);
+int ValueSet(HKEY key, const char* name, const char* text);
+int ValueDelete(HKEY key, const char* name);
+
+struct RegEntry {
+    const char* keyPath;    // none ends a walk
+    const char* valueName;  // none: delete the key (rollback only)
+    const char* data;       // none: delete the value (rollback only)
+};
+extern const RegEntry RegisterEntries[];
+extern const RegEntry UnregisterEntries[];
+
+extern const char UninstallPrefix[];  // "Software\...\Uninstall\" (52 characters)
+
+// Writes the rows from `rows` up to the first without a key path; 0 after
+// telling the user of a failure.
+int WriteProviderRows(const RegEntry* rows);
+void Register(const char* name, const char* displayName);
+
+// ---- src/uninstall: relaunch from the temporary directory, uninstall ----
+
+void StartUninstall(const char* name);
+int RunFromTemp(const char* arguments);
+void Uninstall(const char* name);
+// Applies rollback rows up to the first without a key path.
+void ApplyRollback(const RegEntry* rows);
+// 1 when removing the tree at `dir` would remove a drive or share root, the
+// Windows or system folder, a special folder or a folder holding one.
+int IsProtectedFolder(const char* dir);
+// RemoveTree, except that a protected folder is left alone: -1 and a trace.
+int RemoveTreeGuarded(const char* dir);
+
+// ---- src/files: removal script, special folders, tree removal -----------
+
+extern char FolderBuffer[MAX_PATH];
+
+struct SpecialFolder {
+    int csidl;
+    const char* name;  // none ends the table
+};
+extern const SpecialFolder SpecialFolders[];
+
+int RunRemovalScript(const char* dir);  // 0, -1, or -2 when there is no script
+void TrimSpaces(char* text);
+char* SpecialFolderPath(const char* name);
+int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1

@@ -1,0 +1,148 @@
+// The platform-neutral half of the test support.
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace zt {
+
+static std::atomic<int> counter{0};
+
+void Sandboxed::SetUp() {
+    const char* base = getenv("ZARNO_SANDBOX");
+    fs::path root = base != nullptr && *base ? fs::path(base) : fs::temp_directory_path();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string id = std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fs::path dir = root / ("zt-" + id);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    sandbox = dir.string();
+    product = std::string("zt-") + info->name() + "-" + id;
+    FreshMachine(sandbox);
+}
+
+void Sandboxed::TearDown() {
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteKeyTree(root, EntryKey(product));
+    std::error_code ec;
+    if (!HasFailure()) fs::remove_all(sandbox, ec);
+}
+
+std::string Sandboxed::Path(const std::string& rel) const {
+    std::string p = sandbox + PATH_SEP_TEXT + rel;
+    for (char& c : p)
+        if (c == '/' || c == '\\') c = PATH_SEP;
+    return p;
+}
+
+std::string Sandboxed::MakeDir(const std::string& rel) const {
+    fs::create_directories(Path(rel));
+    return Path(rel) + PATH_SEP_TEXT;
+}
+
+void Sandboxed::WriteFile(const std::string& rel, const std::string& bytes) const {
+    fs::path p = Path(rel);
+    fs::create_directories(p.parent_path());
+    std::ofstream f(p, std::ios::binary);
+    f << bytes;
+}
+
+bool Sandboxed::Exists(const std::string& rel) const {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(Path(rel), ec));
+}
+
+std::string Sandboxed::Install(const std::string& rel) const {
+    std::string dir = MakeDir(rel);
+    std::string exe = dir + AppFileName();
+    fs::copy_file(AppPath(), exe, fs::copy_options::overwrite_existing);
+    return exe;
+}
+
+void ExpectString(HKEY root, const std::string& key, const std::string& name,
+                  const std::string& text) {
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(ReadValue(root, key, name, &type, &bytes)) << key << " " << name;
+    EXPECT_EQ(type, (DWORD)REG_SZ) << name;
+    std::string expected = text;
+    if (RegistryAddsNul() && !text.empty()) expected.push_back('\0');
+    EXPECT_EQ(bytes.size(), expected.size()) << name;
+    EXPECT_EQ(bytes, expected) << name;
+}
+
+std::string AppFileName() { return fs::path(AppPath()).filename().string(); }
+
+}  // namespace zt
+
+namespace zt {
+
+bool ReadValue(HKEY root, const std::string& key, const std::string& name, DWORD* type,
+               std::string* bytes) {
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    DWORD count = 0;
+    LONG rc = RegQueryValueExA(k, name.c_str(), NULL, type, NULL, &count);
+    if (rc == ERROR_SUCCESS) {
+        // Filled with a marker first, so that a short write shows.
+        std::string data(count + 1, '\x5a');
+        rc = RegQueryValueExA(k, name.c_str(), NULL, type, (LPBYTE)&data[0], &count);
+        data.resize(count);
+        *bytes = data;
+    }
+    RegCloseKey(k);
+    return rc == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    RegCloseKey(k);
+    return true;
+}
+
+void DeleteKeyTree(HKEY root, const std::string& key) {
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return;
+    std::vector<std::string> subkeys;
+    char name[512];
+    for (DWORD i = 0;; i++) {
+        DWORD n = sizeof name;
+        if (RegEnumKeyExA(k, i, name, &n, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(k);
+    for (const auto& s : subkeys) DeleteKeyTree(root, key + "\\" + s);
+    RegDeleteKeyA(root, key.c_str());
+}
+
+std::vector<std::string> ValueNames(HKEY root, const std::string& key) {
+    std::vector<std::string> names;
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
+    char name[16384];
+    for (DWORD i = 0;; i++) {
+        DWORD n = sizeof name;
+        if (RegEnumValueA(k, i, name, &n, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+        names.push_back(name);
+    }
+    RegCloseKey(k);
+    return names;
+}
+
+void WriteValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                const std::string& bytes) {
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(k, name.c_str(), 0, type, (const BYTE*)bytes.data(),
+                             (DWORD)bytes.size()),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+}
+
+}  // namespace zt

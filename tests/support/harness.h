@@ -1,0 +1,82 @@
+// Test support shared by both platforms: a sandbox per test, running the
+// built program as a process with its message boxes answered, and registry
+// helpers that check type, byte count and bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zarnouns.h"
+
+namespace zt {
+
+struct Box {
+    std::string caption;
+    std::string text;
+    std::string buttons;  // "OK" or "Yes No Cancel"
+    bool icon = false;
+};
+
+struct Result {
+    int exitCode = -1;
+    bool timedOut = false;
+    std::string out;  // standard output of the process (and of what it started)
+    std::vector<Box> boxes;
+};
+
+enum Answer { Yes, No, Cancel, Ok, Close, Fail };
+
+// The program under test, as built.
+std::string AppPath();
+// The program's file name ("zarnouns.exe" or "zarnouns").
+std::string AppFileName();
+// Starts `exe` with `args`, answers its boxes (and those of the processes it
+// starts) in order, waits for all of them with a hard timeout. `argv0`
+// replaces the program name on the command line when given.
+Result RunApp(const std::string& exe, const std::vector<std::string>& args,
+           const std::vector<Answer>& answers = {}, const std::string& cwd = "",
+           const char* argv0 = nullptr);
+// A Windows exit code as this platform reports it (the low 8 bits on POSIX).
+int PlatformExit(int windowsCode);
+// Wine counts a NUL that follows a REG_SZ's bytes; the stand-in stores bytes exactly.
+bool RegistryAddsNul();
+// Whether the platform can refuse HKLM rights (the stand-in's non-admin switch).
+bool CanRefuseMachineRights();
+void SetNonAdmin(bool on);
+// Makes the platform's per-test state fresh (the stand-in's machine directory).
+void FreshMachine(const std::string& sandbox);
+
+// Registry helpers (through the platform's registry API).
+bool ReadValue(HKEY root, const std::string& key, const std::string& name, DWORD* type,
+               std::string* bytes);
+bool KeyExists(HKEY root, const std::string& key);
+void DeleteKeyTree(HKEY root, const std::string& key);
+std::vector<std::string> ValueNames(HKEY root, const std::string& key);
+void WriteValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                const std::string& bytes);
+
+// A string value as the program writes it: REG_SZ holding exactly `text`
+// (with the NUL the platform adds, where it adds one).
+void ExpectString(HKEY root, const std::string& key, const std::string& name,
+                  const std::string& text);
+
+// Each test gets a sandbox directory of its own and a unique product name;
+// the product's Uninstall entries are removed again at the end.
+class Sandboxed : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Path(const std::string& rel) const;  // inside the sandbox
+    std::string MakeDir(const std::string& rel) const;
+    void WriteFile(const std::string& rel, const std::string& bytes) const;
+    bool Exists(const std::string& rel) const;
+    // Copies the program into `rel` (a directory, created) and returns its path.
+    std::string Install(const std::string& rel) const;
+    std::string EntryKey(const std::string& name) const { return UninstallPrefix + name; }
+    std::string sandbox;  // ends without a separator
+    std::string product;  // unique per test
+};
+
+}  // namespace zt

@@ -1,0 +1,144 @@
+// Test support on the stand-in: the program runs as a real process; its
+// boxes take their answers from the emulated machine's scripted list.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "harness.h"
+#include "machine.h"
+
+namespace fs = std::filesystem;
+
+namespace zt {
+
+std::string AppPath() { return ZARNO_APP; }
+int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
+bool RegistryAddsNul() { return false; }
+bool CanRefuseMachineRights() { return true; }
+
+void FreshMachine(const std::string& sandbox) {
+    std::string machine = sandbox + "/machine";
+    fs::create_directories(machine);
+    setenv("ZARNOUNS_MACHINE", machine.c_str(), 1);
+}
+
+void SetNonAdmin(bool on) {
+    std::string flag = MachinePath("nonadmin");
+    if (on)
+        std::ofstream(flag) << "1\n";
+    else
+        fs::remove(flag);
+}
+
+static const char* AnswerWord(Answer a) {
+    switch (a) {
+        case Yes: return "yes";
+        case No: return "no";
+        case Cancel: return "cancel";
+        case Ok: return "ok";
+        case Close: return "close";
+        default: return "fail";
+    }
+}
+
+static std::string Unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            char c = s[++i];
+            out.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c);
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+static std::vector<Box> TakeBoxes() {
+    std::vector<Box> boxes;
+    std::string log = MachinePath("boxes.log");
+    std::ifstream f(log, std::ios::binary);
+    std::string line;
+    while (std::getline(f, line)) {
+        size_t a = line.find('\t'), b = line.find('\t', a + 1);
+        if (a == std::string::npos || b == std::string::npos) continue;
+        unsigned type = std::stoul(line.substr(0, a));
+        Box box;
+        box.caption = Unescape(line.substr(a + 1, b - a - 1));
+        box.text = Unescape(line.substr(b + 1));
+        box.buttons = (type & 0xF) == MB_YESNOCANCEL ? "Yes No Cancel" : (type & 0xF) == 0 ? "OK" : "?";
+        box.icon = (type & MB_ICONMASK) != 0;
+        boxes.push_back(box);
+    }
+    f.close();
+    fs::remove(log);
+    return boxes;
+}
+
+static double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+Result RunApp(const std::string& exe, const std::vector<std::string>& args,
+           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0) {
+    Result r;
+    {
+        std::ofstream f(MachinePath("answers"));
+        for (Answer a : answers) f << AnswerWord(a) << "\n";
+    }
+    fs::remove(MachinePath("boxes.log"));
+    int out[2];
+    if (pipe(out) != 0) return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(argv0 ? argv0 : exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // Read until every process holding the output has ended (the copy that
+    // "-u" starts inherits it), within a hard limit.
+    double deadline = Now() + 30;
+    char buf[4096];
+    for (;;) {
+        pollfd p{out[0], POLLIN, 0};
+        int left = (int)((deadline - Now()) * 1000);
+        if (left <= 0) {
+            r.timedOut = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        if (poll(&p, 1, left) <= 0) continue;
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, n);
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.boxes = TakeBoxes();
+    fs::remove(MachinePath("answers"));
+    return r;
+}
+
+}  // namespace zt

@@ -1,0 +1,197 @@
+// Test support on Windows (under Wine): the program runs as a real process;
+// a helper thread finds each of its message boxes by caption, records its
+// text, buttons and icon, and presses the scripted button.
+#include <windows.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace zt {
+
+std::string AppPath() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    return (fs::path(self).parent_path() / "zarnouns.exe").string();
+}
+int PlatformExit(int windowsCode) { return windowsCode; }
+bool RegistryAddsNul() { return true; }
+bool CanRefuseMachineRights() { return false; }  // Wine does not enforce registry rights
+void SetNonAdmin(bool) {}
+void FreshMachine(const std::string&) {}
+
+static std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string q = "\"";
+    size_t slashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            slashes++;
+            continue;
+        }
+        q.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+        slashes = 0;
+        q.push_back(c);
+    }
+    q.append(slashes * 2, '\\');
+    return q + "\"";
+}
+
+struct Finder {
+    std::set<HWND> seen;
+    HWND found = NULL;
+};
+
+static BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
+    auto* f = reinterpret_cast<Finder*>(param);
+    char cls[64], title[256];
+    GetClassNameA(hwnd, cls, sizeof cls);
+    GetWindowTextA(hwnd, title, sizeof title);
+    if (strcmp(cls, "#32770") == 0 && strcmp(title, ProgramTitle) == 0 && !f->seen.count(hwnd)) {
+        f->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static int AnswerId(Answer a) {
+    switch (a) {
+        case Yes: return IDYES;
+        case No: return IDNO;
+        case Cancel: return IDCANCEL;
+        default: return IDOK;
+    }
+}
+
+Result RunApp(const std::string& exe, const std::vector<std::string>& args,
+           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0) {
+    Result r;
+    SECURITY_ATTRIBUTES sa{sizeof sa, NULL, TRUE};
+    HANDLE readEnd, writeEnd;
+    CreatePipe(&readEnd, &writeEnd, &sa, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, NULL);
+    std::string line = Quote(argv0 ? argv0 : exe);
+    for (const auto& a : args) line += " " + Quote(a);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = writeEnd;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+    BOOL started = CreateProcessA(argv0 ? exe.c_str() : NULL, cmd.data(), NULL, NULL, TRUE, 0,
+                                  NULL, cwd.empty() ? NULL : cwd.c_str(), &si, &pi);
+    CloseHandle(writeEnd);
+    CloseHandle(nul);
+    if (!started) {
+        CloseHandle(readEnd);
+        ADD_FAILURE() << "cannot start " << line;
+        return r;
+    }
+    DWORD deadline = GetTickCount() + 30000;
+    std::thread reader([&] {
+        char buf[4096];
+        DWORD n;
+        while (ReadFile(readEnd, buf, sizeof buf, &n, NULL) && n > 0) r.out.append(buf, n);
+    });
+    std::atomic<bool> stop{false};
+    std::mutex owners_m;
+    std::set<DWORD> owners;
+    size_t used = 0;
+    std::thread answerer([&] {
+        Finder f;
+        while (!stop) {
+            f.found = NULL;
+            EnumWindows(FindBox, reinterpret_cast<LPARAM>(&f));
+            if (f.found == NULL) {
+                Sleep(50);
+                continue;
+            }
+            HWND box = f.found;
+            f.seen.insert(box);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(box, &owner);
+            {
+                std::lock_guard<std::mutex> g(owners_m);
+                owners.insert(owner);
+            }
+            Sleep(200);  // as a person would, and so the box is fully built
+            Box b;
+            char text[4096] = "";
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            GetWindowTextA(box, text + 2048, 2048);
+            b.caption = text + 2048;
+            text[2047] = '\0';
+            GetDlgItemTextA(box, 0xFFFF, text, 2048);
+            b.text = text;
+            std::string buttons;
+            const std::pair<int, const char*> order[] = {
+                {IDYES, "Yes"}, {IDNO, "No"}, {IDOK, "OK"}, {IDCANCEL, "Cancel"}};
+            for (const auto& o : order)
+                if (GetDlgItem(box, o.first) != NULL) buttons += std::string(buttons.empty() ? "" : " ") + o.second;
+            b.buttons = buttons;
+            HWND icon = GetDlgItem(box, 0x0440);  // Wine's icon control, hidden when unused
+            b.icon = icon != NULL && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+            r.boxes.push_back(b);
+            // A box of the started copy is answered only once the first
+            // process has ended, so that it no longer holds its executable.
+            if (owner != pi.dwProcessId) WaitForSingleObject(pi.hProcess, 10000);
+            Answer a = used < answers.size() ? answers[used] : Close;
+            used++;
+            if (a == Close || a == Fail)
+                PostMessageA(box, WM_CLOSE, 0, 0);
+            else
+                PostMessageA(box, WM_COMMAND, MAKEWPARAM(AnswerId(a), BN_CLICKED),
+                             (LPARAM)GetDlgItem(box, AnswerId(a)));
+            while (IsWindow(box) && !stop) Sleep(20);
+        }
+    });
+    auto left = [&] {
+        DWORD now = GetTickCount();
+        return now >= deadline ? 0 : deadline - now;
+    };
+    if (WaitForSingleObject(pi.hProcess, left()) == WAIT_TIMEOUT) {
+        r.timedOut = true;
+        TerminateProcess(pi.hProcess, 99);
+    }
+    // Boxes still to come from a started copy, then the end of their owners.
+    while (used < answers.size() && left() > 0) Sleep(50);
+    if (used < answers.size()) r.timedOut = true;
+    std::set<DWORD> snapshot;
+    {
+        std::lock_guard<std::mutex> g(owners_m);
+        snapshot = owners;
+    }
+    for (DWORD pid : snapshot) {
+        if (pid == pi.dwProcessId) continue;
+        HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+        if (h == NULL) continue;
+        if (WaitForSingleObject(h, left()) == WAIT_TIMEOUT) {
+            r.timedOut = true;
+            TerminateProcess(h, 99);
+        }
+        CloseHandle(h);
+    }
+    stop = true;
+    answerer.join();
+    reader.join();
+    CloseHandle(readEnd);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    r.exitCode = (int)code;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return r;
+}
+
+}  // namespace zt

@@ -1,0 +1,143 @@
+// The program as a process: registration, the about box for every other
+// command line, and locating its own executable.
+#include <algorithm>
+#include <filesystem>
+
+#include "harness.h"
+
+using namespace zt;
+
+static const char About[] =
+    "For more information about this utility, contact zarno's support.\n\r"
+    "Copyright (C) zarno. All rights reserved.";
+
+static void ExpectOneBox(const Result& r, const std::string& text, const char* buttons = "OK") {
+    ASSERT_EQ(r.boxes.size(), 1u) << r.out;
+    EXPECT_EQ(r.boxes[0].caption, "zarno's Uninstall Utility v0.3");
+    EXPECT_EQ(r.boxes[0].text, text);
+    EXPECT_EQ(r.boxes[0].buttons, buttons);
+    EXPECT_FALSE(r.boxes[0].icon);
+}
+
+class Registration : public Sandboxed {
+  protected:
+    void SetUp() override {
+        Sandboxed::SetUp();
+        exe = Install("Tools");
+        dir = Path("Tools") + PATH_SEP;
+    }
+    void ExpectEntry(HKEY root, const std::string& name, const std::string& display) {
+        std::string key = EntryKey(name);
+        ExpectString(root, key, "DisplayName", display);
+        ExpectString(root, key, "UninstallString", "\"" + exe + "\" -u \"" + name + "\"");
+        ExpectString(root, key, "InstallLocation", dir);
+        // Nothing else is written into the key (platforms list values in their own order).
+        std::vector<std::string> names = ValueNames(root, key);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation", "UninstallString"}));
+    }
+    std::string exe, dir;
+};
+
+TEST_F(Registration, WritesTheEntryAndNothingElse) {
+    Result r = RunApp(exe, {"-r", product, "Demo Plug-in"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.boxes.empty());
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo Plug-in");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Vostrel\\Harbo"));
+}
+
+TEST_F(Registration, TwiceOverwritesTheSameEntry) {
+    RunApp(exe, {"-r", product, "First"});
+    Result r = RunApp(exe, {"-r", product, "Second"});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Second");
+}
+
+TEST_F(Registration, NameWithSpacesEmptyDisplayNameAndTestMode) {
+    std::string spaced = product + " with spaces";
+    Result r = RunApp(exe, {"-t", "-r", spaced, ""});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.boxes.empty());
+    ExpectEntry(HKEY_LOCAL_MACHINE, spaced, "");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, EntryKey(spaced));
+}
+
+TEST_F(Registration, NonAdministratorGetsTheEntryUnderTheUser) {
+    if (!CanRefuseMachineRights()) GTEST_SKIP() << "this platform does not enforce registry rights";
+    SetNonAdmin(true);
+    Result r = RunApp(exe, {"-r", product, "Demo"});
+    SetNonAdmin(false);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    ExpectEntry(HKEY_CURRENT_USER, product, "Demo");
+}
+
+TEST_F(Registration, RefusesNamesThatCannotAddressTheirOwnEntry) {
+    struct Case {
+        std::string name, text;
+    } cases[] = {
+        {"", "Invalid product name: it is empty."},
+        {"a\\b", "Invalid product name 'a\\b': it holds a backslash or a double quote."},
+        {"a\"b", "Invalid product name 'a\"b': it holds a backslash or a double quote."},
+        {std::string(256, 'n'), "Invalid product name: it is longer than 255 characters."},
+    };
+    for (const auto& c : cases) {
+        Result r = RunApp(exe, {"-r", c.name, "Demo"}, {Ok});
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectOneBox(r, c.text);
+        if (!c.name.empty()) EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(c.name))) << c.name;
+    }
+    Result r = RunApp(exe, {"-r", product, std::string(1024, 'd')}, {Ok});
+    ExpectOneBox(r, "Invalid display name: it is longer than 1023 characters.");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+TEST_F(Registration, EveryOtherCommandLineShowsTheAboutBox) {
+    const std::vector<std::vector<std::string>> lines = {
+        {},
+        {"-t"},
+        {"-U", product},
+        {"-u"},
+        {"-r", product},
+        {"-r", product, "Demo", "more"},
+        {"-u", product, "-t"},
+        {"-t", "-t", "-u", product},
+        {"--r", product, "Demo"},
+        {"/r", product, "Demo"},
+        {"-rx", product, "Demo"},
+        {"-tx", "-r", product, "Demo"},
+    };
+    for (const auto& args : lines) {
+        Result r = RunApp(exe, args, {Ok});
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectOneBox(r, About);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+TEST_F(Registration, AppendsExeOnlyWhenTheNameItselfDoesNotExist) {
+    std::string app = Path("Tools") + PATH_SEP + "app.exe";
+    std::filesystem::copy_file(exe, app);
+    // Started as ".../app": nothing of that name, so ".../app.exe" is taken.
+    std::string bare = Path("Tools") + PATH_SEP + "app";
+    Result r = RunApp(app, {"-r", product, "Demo"}, {}, "", bare.c_str());
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectString(HKEY_LOCAL_MACHINE, EntryKey(product), "UninstallString",
+                 "\"" + app + "\" -u \"" + product + "\"");
+    // A relative name is resolved against the working directory.
+    Result rel = RunApp(app, {"-r", product, "Demo"}, {}, Path("Tools"), "app.exe");
+    EXPECT_EQ(rel.exitCode, 0);
+    ExpectString(HKEY_LOCAL_MACHINE, EntryKey(product), "InstallLocation", dir);
+}
+
+TEST_F(Registration, CannotLocateItselfEndsWithMinusTwo) {
+    std::string empty = MakeDir("empty");
+    Result r = RunApp(exe, {"-r", product, "Demo"}, {Ok}, Path("empty"), "nosuch");
+    EXPECT_EQ(r.exitCode, PlatformExit(-2));
+    ExpectOneBox(r, "Cannot find executable name: " + empty + "nosuch.exe");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
