@@ -26,7 +26,8 @@ int FormatText(char* dst, size_t size, const char* format, ...) {
     if (size == 0) return 0;
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(dst, size, format, args);
+    // msvcrt's own: MinGW's vsnprintf brings a whole printf engine along.
+    int n = _vsnprintf(dst, size, format, args);
     va_end(args);
     dst[size - 1] = '\0';
     return n >= 0 && (size_t)n < size;

@@ -1,0 +1,10 @@
+// The C library's <stdio.h> with the Windows C runtime's _vsnprintf added:
+// -1 when the text does not fit, and no promise of a terminator then.
+#pragma once
+#include_next <stdio.h>
+#include <stdarg.h>
+
+static inline int _vsnprintf(char* buffer, size_t size, const char* format, va_list args) {
+    int n = vsnprintf(buffer, size, format, args);
+    return n < 0 || (size_t)n >= size ? -1 : n;
+}
