@@ -189,6 +189,11 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
     r.exitCode = (int)code;
+    // The C runtime's text mode ends each traced line with CR LF.
+    std::string lf;
+    for (size_t i = 0; i < r.out.size(); i++)
+        if (!(r.out[i] == '\r' && i + 1 < r.out.size() && r.out[i + 1] == '\n')) lf.push_back(r.out[i]);
+    r.out = lf;
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return r;

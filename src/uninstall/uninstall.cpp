@@ -1,0 +1,89 @@
+// The uninstall: confirmation, registry rollback, removal of the installed
+// files, the outcome, and the deletion of the product's Uninstall entry.
+#include "zarnouns.h"
+
+void ApplyRollback(const RegEntry* rows) {
+    for (const RegEntry* row = rows; row->keyPath != NULL; row++) {
+        char rowKeyPath[TextSize];
+        HKEY key = NULL;
+        if (!KeyOpen(NULL, row->keyPath, rowKeyPath, &key, 2)) continue;
+        if (row->valueName != NULL) {
+            if (row->data != NULL)
+                ValueSet(key, row->valueName, row->data);
+            else
+                ValueDelete(key, row->valueName);
+            KeyClose(&key);
+        } else {
+            KeyClose(&key);
+            KeyDelete(rowKeyPath);
+        }
+    }
+}
+
+// InstallLocation, read anew into ValueBuffer; none when absent or empty.
+static const char* ReadLocation(HKEY key) {
+    const char* location = ValueGet(key, "InstallLocation");
+    if (location == NULL || location[0] == '\0') return NULL;
+    return location;
+}
+
+// Removes the installed files: the removal script, or when there is none the
+// whole tree. -1 without touching a file when there is no location or when
+// it names a folder that is not the application's own.
+static int RemoveInstalledFiles(HKEY key) {
+    const char* location = ReadLocation(key);
+    if (location == NULL) return -1;
+    if (IsProtectedFolder(location)) {
+        printf("refusing to remove protected folder: %s\n", location);
+        return -1;
+    }
+    int result = RunRemovalScript(location);
+    if (result != -2) return result;
+    location = ReadLocation(key);
+    if (location == NULL) return -1;
+    return RemoveTreeGuarded(location);
+}
+
+void Uninstall(const char* name) {
+    if (!CheckProductName(name)) return;
+    HKEY entryKey = NULL;
+    if (!KeyOpen(UninstallPrefix, name, KeyPath, &entryKey, 0)) {
+        FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
+        TellUser(MessageBuffer);
+        return;
+    }
+    HKEY entryRoot = CurrentRoot;
+
+    const char* displayName = ValueGet(entryKey, "DisplayName");
+    FormatText(MessageBuffer, sizeof MessageBuffer,
+               "Are you sure to uninstall '%s'?\nAll files will be removed.\n\n"
+               "(Please close all running sessions)",
+               displayName != NULL ? displayName : "");
+    int answer = AskUser(MessageBuffer);
+    if (answer == IDNO) exit(0);
+    if (answer != IDYES) exit(1);
+
+    ApplyRollback(UnregisterEntries);
+
+    const char* location = ValueGet(entryKey, "InstallLocation");
+    printf("delete: %s (%s)\n", name, location != NULL ? location : "");
+
+    int result = RemoveInstalledFiles(entryKey);
+
+    if (result != 0) {
+        location = ValueGet(entryKey, "InstallLocation");
+        FormatText(MessageBuffer, sizeof MessageBuffer,
+                   "Cannot completely remove files. You must manually delete:\n'%s'.",
+                   location != NULL ? location : "");
+    } else {
+        displayName = ValueGet(entryKey, "DisplayName");
+        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.",
+                   displayName != NULL ? displayName : "");
+    }
+    TellUser(MessageBuffer);
+
+    KeyClose(&entryKey);
+    // The rollback may have moved CurrentRoot; the entry goes where it was found.
+    CurrentRoot = entryRoot;
+    KeyDelete(KeyPath);
+}

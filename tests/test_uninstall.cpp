@@ -1,0 +1,192 @@
+// The whole life of an installation as a user meets it: registration, the
+// uninstall started from Add/Remove Programs ("-u"), the copy in the
+// temporary directory ("-d"), the boxes, and what is left afterwards.
+#include <filesystem>
+
+#include "harness.h"
+
+using namespace zt;
+namespace fs = std::filesystem;
+
+static const char Title[] = "zarno's Uninstall Utility v0.3";
+
+static std::string Confirm(const std::string& display) {
+    return "Are you sure to uninstall '" + display +
+           "'?\nAll files will be removed.\n\n(Please close all running sessions)";
+}
+
+class Lifecycle : public Sandboxed {
+  protected:
+    void SetUp() override {
+        Sandboxed::SetUp();
+        exe = Install("Tools");
+        dir = Path("Tools") + PATH_SEP;
+        WriteFile("Tools/harbo.dll", "dll");
+        WriteFile("Tools/sub/deeper/notes.txt", "notes");
+        MakeDir("Tools/empty");
+    }
+    void Register(const std::string& display = "Demo Plug-in") {
+        Result r = RunApp(exe, {"-r", product, display});
+        ASSERT_EQ(r.exitCode, 0);
+    }
+    void ExpectBoxes(const Result& r, const std::vector<std::pair<std::string, std::string>>& boxes) {
+        ASSERT_EQ(r.boxes.size(), boxes.size()) << r.out;
+        for (size_t i = 0; i < boxes.size(); i++) {
+            EXPECT_EQ(r.boxes[i].caption, Title);
+            EXPECT_EQ(r.boxes[i].text, boxes[i].first);
+            EXPECT_EQ(r.boxes[i].buttons, boxes[i].second);
+            EXPECT_FALSE(r.boxes[i].icon);
+        }
+    }
+    std::string exe, dir;
+};
+
+TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
+    Register();
+    Result r = RunApp(exe, {"-u", product}, {Yes, Ok});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    std::string copy = std::string(temp) + AppFileName();
+    EXPECT_TRUE(fs::exists(copy));
+    std::string head = "Copying: " + exe + " -> " + copy + "\nExecuting: \"" + copy + "\" -d \"" +
+                       product + "\"\n";
+    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    EXPECT_NE(r.out.find("Executed succesfully!\n"), std::string::npos);
+}
+
+TEST_F(Lifecycle, UninstallInProcessTracesEachStep) {
+    Register();
+    Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    std::string ini = dir + "zarnouns.ini";
+    std::string head = "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini +
+                       "!\ncannot open ini file: " + ini + "!\n-> " + dir + "\n";
+    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    EXPECT_NE(r.out.find("-> " + dir + "sub" + PATH_SEP + "deeper" + PATH_SEP + "\n"),
+              std::string::npos);
+    // The running executable itself lies in the tree: where the platform
+    // refuses to delete it, the outcome says so.
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    EXPECT_FALSE(Exists("Tools/sub"));
+    EXPECT_FALSE(Exists("Tools/harbo.dll"));
+}
+
+TEST_F(Lifecycle, DecliningChangesNothing) {
+    Register();
+    const struct {
+        Answer answer;
+        int exit;
+    } cases[] = {{No, 0}, {Cancel, 1}, {Close, 1}};
+    for (const auto& c : cases) {
+        for (const char* option : {"-d", "-u"}) {
+            Result r = RunApp(exe, {option, product}, {c.answer});
+            EXPECT_FALSE(r.timedOut);
+            if (std::string(option) == "-d") EXPECT_EQ(r.exitCode, c.exit);
+            ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"}});
+            EXPECT_TRUE(Exists("Tools/harbo.dll"));
+            EXPECT_TRUE(Exists("Tools/empty"));
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+            EXPECT_EQ(r.out.find("delete:"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Lifecycle, NotInstalledShowsOneBoxAndNothingElse) {
+    for (const char* option : {"-d", "-u"}) {
+        Result r = RunApp(exe, {option, product}, {Ok});
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectBoxes(r, {{"'" + product + "' not installed!", "OK"}});
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    }
+}
+
+TEST_F(Lifecycle, EntryOnlyUnderTheUserIsFoundAndDeletedThere) {
+    std::string key = EntryKey(product);
+    WriteValue(HKEY_CURRENT_USER, key, "DisplayName", REG_SZ, "User Plug-in");
+    WriteValue(HKEY_CURRENT_USER, key, "InstallLocation", REG_SZ, dir);
+    Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0].text, Confirm("User Plug-in"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_FALSE(Exists("Tools/sub"));
+}
+
+TEST_F(Lifecycle, TestModeKeepsTheEntryAndTheFilesButNotEmptyFolders) {
+    Register();
+    Result r = RunApp(exe, {"-t", "-d", product}, {Yes, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Cannot completely remove files. You must manually delete:\n'" + dir + "'.",
+                     "OK"}});
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(Exists("Tools/sub/deeper/notes.txt"));
+    EXPECT_FALSE(Exists("Tools/empty"));
+}
+
+TEST_F(Lifecycle, RemovalScriptIsFollowedInsteadOfTheTree) {
+    Register();
+    WriteFile("Tools/zarnouns.ini", "; listed files only\nharbo.dll\nsub\\deeper\\notes.txt\n");
+    Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
+    EXPECT_FALSE(Exists("Tools/harbo.dll"));
+    EXPECT_FALSE(Exists("Tools/sub/deeper/notes.txt"));
+    EXPECT_TRUE(Exists("Tools/sub/deeper"));
+    EXPECT_TRUE(Exists("Tools/empty"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+TEST_F(Lifecycle, ScriptWhoseLastSectionFailsReportsIncompleteRemoval) {
+    Register();
+    WriteFile("Tools/zarnouns.ini", "harbo.dll\n[*]\n");
+    Result r = RunApp(exe, {"-t", "-d", product}, {Yes, Ok});
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Cannot completely remove files. You must manually delete:\n'" + dir + "'.",
+                     "OK"}});
+    EXPECT_FALSE(Exists("Tools/harbo.dll"));  // listed files go in test mode too
+    EXPECT_TRUE(Exists("Tools/sub/deeper/notes.txt"));
+    EXPECT_NE(r.out.find("Found last section: [*], closing INI file.\ndelete(tree) all files!\n"),
+              std::string::npos);
+}
+
+TEST_F(Lifecycle, MissingOrUnsafeLocationTouchesNoFile) {
+    std::string key = EntryKey(product);
+    const struct {
+        bool present;
+        std::string location, shown;
+    } cases[] = {
+        {false, "", ""},
+        {true, "", ""},
+    };
+    for (const auto& c : cases) {
+        WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, "Demo");
+        if (c.present) WriteValue(HKEY_LOCAL_MACHINE, key, "InstallLocation", REG_SZ, c.location);
+        // A script in the working directory must not be looked for.
+        WriteFile("Tools/zarnouns.ini", "harbo.dll\n");
+        Result r = RunApp(exe, {"-d", product}, {Yes, Ok}, Path("Tools"));
+        ExpectBoxes(r, {{Confirm("Demo"), "Yes No Cancel"},
+                        {"Cannot completely remove files. You must manually delete:\n'" + c.shown +
+                             "'.",
+                         "OK"}});
+        EXPECT_TRUE(Exists("Tools/harbo.dll"));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    }
+}
+
+TEST_F(Lifecycle, RefusesNamesBeforeAnythingElse) {
+    for (const char* option : {"-d", "-u"}) {
+        Result r = RunApp(exe, {option, "a\"b"}, {Ok});
+        ExpectBoxes(r, {{"Invalid product name 'a\"b': it holds a backslash or a double quote.", "OK"}});
+        EXPECT_EQ(r.out, "");
+    }
+}
