@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "boxes_win32.h"
 #include "harness.h"
 
 namespace fs = std::filesystem;
@@ -41,32 +42,6 @@ static std::string Quote(const std::string& arg) {
     }
     q.append(slashes * 2, '\\');
     return q + "\"";
-}
-
-struct Finder {
-    std::set<HWND> seen;
-    HWND found = NULL;
-};
-
-static BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
-    auto* f = reinterpret_cast<Finder*>(param);
-    char cls[64], title[256];
-    GetClassNameA(hwnd, cls, sizeof cls);
-    GetWindowTextA(hwnd, title, sizeof title);
-    if (strcmp(cls, "#32770") == 0 && strcmp(title, ProgramTitle) == 0 && !f->seen.count(hwnd)) {
-        f->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static int AnswerId(Answer a) {
-    switch (a) {
-        case Yes: return IDYES;
-        case No: return IDNO;
-        case Cancel: return IDCANCEL;
-        default: return IDOK;
-    }
 }
 
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
@@ -109,16 +84,14 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     std::set<DWORD> owners;
     size_t used = 0;
     std::thread answerer([&] {
-        Finder f;
+        std::set<HWND> seen;
         while (!stop) {
-            f.found = NULL;
-            EnumWindows(FindBox, reinterpret_cast<LPARAM>(&f));
-            if (f.found == NULL) {
+            HWND box = FindNewBox(seen);
+            if (box == NULL) {
                 Sleep(50);
                 continue;
             }
-            HWND box = f.found;
-            f.seen.insert(box);
+            seen.insert(box);
             DWORD owner = 0;
             GetWindowThreadProcessId(box, &owner);
             {
@@ -126,34 +99,12 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
                 owners.insert(owner);
             }
             Sleep(200);  // as a person would, and so the box is fully built
-            Box b;
-            char text[4096] = "";
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            GetWindowTextA(box, text + 2048, 2048);
-            b.caption = text + 2048;
-            text[2047] = '\0';
-            GetDlgItemTextA(box, 0xFFFF, text, 2048);
-            b.text = text;
-            std::string buttons;
-            const std::pair<int, const char*> order[] = {
-                {IDYES, "Yes"}, {IDNO, "No"}, {IDOK, "OK"}, {IDCANCEL, "Cancel"}};
-            for (const auto& o : order)
-                if (GetDlgItem(box, o.first) != NULL) buttons += std::string(buttons.empty() ? "" : " ") + o.second;
-            b.buttons = buttons;
-            HWND icon = GetDlgItem(box, 0x0440);  // Wine's icon control, hidden when unused
-            b.icon = icon != NULL && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
-            r.boxes.push_back(b);
+            r.boxes.push_back(ReadBox(box));
             // A box of the started copy is answered only once the first
             // process has ended, so that it no longer holds its executable.
             if (owner != pi.dwProcessId) WaitForSingleObject(pi.hProcess, 10000);
-            Answer a = used < answers.size() ? answers[used] : Close;
+            PressAnswer(box, used < answers.size() ? answers[used] : Close);
             used++;
-            if (a == Close || a == Fail)
-                PostMessageA(box, WM_CLOSE, 0, 0);
-            else
-                PostMessageA(box, WM_COMMAND, MAKEWPARAM(AnswerId(a), BN_CLICKED),
-                             (LPARAM)GetDlgItem(box, AnswerId(a)));
-            while (IsWindow(box) && !stop) Sleep(20);
         }
     });
     auto left = [&] {
