@@ -134,7 +134,8 @@ TEST_F(Lifecycle, TestModeKeepsTheEntryAndTheFilesButNotEmptyFolders) {
 
 TEST_F(Lifecycle, RemovalScriptIsFollowedInsteadOfTheTree) {
     Register();
-    WriteFile("Tools/zarnouns.ini", "; listed files only\nharbo.dll\nsub\\deeper\\notes.txt\n");
+    WriteFile("Tools/zarnouns.ini", std::string("; listed files only\nharbo.dll\nsub") + PATH_SEP +
+                                        "deeper" + PATH_SEP + "notes.txt\n");
     Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
     EXPECT_EQ(r.exitCode, 0);
     ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},

@@ -1,0 +1,351 @@
+// Kernel services over POSIX: paths, file copies, attributes, processes,
+// and the C runtime's _makepath.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+extern char** environ;
+
+namespace {
+
+std::string CurrentDir() {
+    std::vector<char> buf(PATH_MAX);
+    for (;;) {
+        if (getcwd(buf.data(), buf.size())) return buf.data();
+        if (errno != ERANGE) return "/";
+        buf.resize(buf.size() * 2);
+    }
+}
+
+// The absolute, normalised form of a path: merged with the current
+// directory when relative, "." and ".." resolved by name, "/" repeats
+// collapsed; a trailing '/' is kept.
+std::string FullPath(const std::string& name) {
+    std::string whole = !name.empty() && name[0] == '/' ? name : CurrentDir() + "/" + name;
+    bool trailing = whole.size() > 1 && whole.back() == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= whole.size()) {
+        size_t slash = whole.find('/', start);
+        if (slash == std::string::npos) slash = whole.size();
+        std::string part = whole.substr(start, slash - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    if (out.empty()) return "/";
+    if (trailing) out += "/";
+    return out;
+}
+
+// Copies text and its NUL when it fits; the Windows return convention.
+DWORD GiveString(const std::string& text, DWORD size, LPSTR buffer) {
+    if (!buffer || size <= text.size()) return (DWORD)text.size() + 1;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (DWORD)text.size();
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= (size_t)n;
+    }
+    return true;
+}
+
+// Splits a command line as the Windows C runtime does: blanks separate
+// arguments, double quotes group, 2n backslashes before a quote give n and
+// the quote counts, 2n+1 give n and a literal quote, "" inside quotes is a
+// literal quote, other backslashes are literal. The program name (first
+// token) takes no backslash escapes.
+std::vector<std::string> SplitCommandLine(const char* line) {
+    std::vector<std::string> args;
+    if (!line) return args;
+    const char* p = line;
+    while (*p == ' ' || *p == '\t') p++;
+    if (!*p) return args;
+    std::string first;
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"') first.push_back(*p++);
+        if (*p == '"') p++;
+    } else {
+        while (*p && *p != ' ' && *p != '\t') first.push_back(*p++);
+    }
+    args.push_back(first);
+    for (;;) {
+        while (*p == ' ' || *p == '\t') p++;
+        if (!*p) break;
+        std::string arg;
+        bool quoted = false;
+        while (*p) {
+            if (!quoted && (*p == ' ' || *p == '\t')) break;
+            if (*p == '\\') {
+                size_t n = 0;
+                while (*p == '\\') {
+                    n++;
+                    p++;
+                }
+                if (*p == '"') {
+                    arg.append(n / 2, '\\');
+                    if (n % 2) {
+                        arg.push_back('"');
+                        p++;
+                    }
+                } else {
+                    arg.append(n, '\\');
+                }
+                continue;
+            }
+            if (*p == '"') {
+                if (quoted && p[1] == '"') {
+                    arg.push_back('"');
+                    p += 2;
+                } else {
+                    quoted = !quoted;
+                    p++;
+                }
+                continue;
+            }
+            arg.push_back(*p++);
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
+    if (!name || !*name) {
+        errno = EINVAL;
+        return 0;
+    }
+    std::string full = FullPath(name);
+    DWORD rc = GiveString(full, size, buffer);
+    if (rc == full.size() && filePart) {
+        size_t slash = full.rfind('/');
+        *filePart = slash + 1 == full.size() ? NULL : buffer + slash + 1;
+    }
+    return rc;
+}
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    std::string dir = MachinePath("temp");
+    if (!MachineMakeDirs(dir)) return 0;
+    return GiveString(dir + "/", size, buffer);
+}
+
+BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+    if (!from || !to) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    int in = open(from, O_RDONLY | O_CLOEXEC);
+    if (in < 0) return FALSE;
+    struct stat src;
+    if (fstat(in, &src) != 0 || !S_ISREG(src.st_mode)) {
+        close(in);
+        errno = EACCES;
+        return FALSE;
+    }
+    struct stat dst;
+    if (stat(to, &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+        close(in);
+        errno = ETXTBSY;  // the same file: Windows refuses as in use
+        return FALSE;
+    }
+    mode_t mode = src.st_mode & 07777;
+    int out;
+    if (failIfExists) {
+        out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    } else {
+        // Overwrite in place, so that a running executable refuses (ETXTBSY)
+        // as it does on Windows.
+        out = open(to, O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (out < 0 && errno == ENOENT) out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    }
+    if (out < 0) {
+        int e = errno;
+        close(in);
+        errno = e;
+        return FALSE;
+    }
+    bool ok = fchmod(out, mode) == 0;
+    char buf[65536];
+    while (ok) {
+        ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = WriteAll(out, buf, (size_t)n);
+    }
+    int e = errno;
+    close(in);
+    if (close(out) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    errno = ok ? 0 : e;
+    return ok ? TRUE : FALSE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    struct stat st;
+    if (!path || lstat(path, &st) != 0) return INVALID_FILE_ATTRIBUTES;
+    if (S_ISLNK(st.st_mode)) {
+        DWORD attrs = FILE_ATTRIBUTE_REPARSE_POINT;
+        struct stat target;
+        if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) attrs |= FILE_ATTRIBUTE_DIRECTORY;
+        return attrs;
+    }
+    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    DWORD attrs = FILE_ATTRIBUTE_ARCHIVE;
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) attrs |= FILE_ATTRIBUTE_READONLY;
+    return attrs;
+}
+
+DWORD GetLastError(void) {
+    switch (errno) {
+        case 0: return ERROR_SUCCESS;
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS: return ERROR_ACCESS_DENIED;
+        case ETXTBSY:
+        case EBUSY: return ERROR_SHARING_VIOLATION;
+        case EEXIST: return ERROR_FILE_EXISTS;
+        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case EBADF: return ERROR_INVALID_HANDLE;
+        case ENAMETOOLONG: return ERROR_BAD_PATHNAME;
+        case ERANGE: return ERROR_INSUFFICIENT_BUFFER;
+        default: return ERROR_INVALID_PARAMETER;
+    }
+}
+
+void GetStartupInfoA(LPSTARTUPINFOA info) {
+    if (!info) return;
+    memset(info, 0, sizeof *info);
+    info->cb = sizeof *info;
+}
+
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
+                    LPCSTR currentDirectory, LPSTARTUPINFOA, LPPROCESS_INFORMATION info) {
+    std::vector<std::string> args = SplitCommandLine(commandLine);
+    std::string program;
+    if (application) {
+        program = application;
+        if (args.empty()) args.push_back(program);
+    } else {
+        if (args.empty()) {
+            errno = ENOENT;
+            return FALSE;
+        }
+        program = args[0];
+    }
+    if (program.empty()) {
+        errno = ENOENT;
+        return FALSE;
+    }
+    // The program is found from the caller's directory, not the child's.
+    if (program[0] != '/') program = FullPath(program);
+
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    char** env = environ;
+    if (environment) {
+        for (char* e = (char*)environment; *e; e += strlen(e) + 1) envp.push_back(e);
+        envp.push_back(nullptr);
+        env = envp.data();
+    }
+    std::string dir = currentDirectory ? currentDirectory : "";
+
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return FALSE;
+    pid_t pid = fork();
+    if (pid < 0) {
+        int e = errno;
+        close(report[0]);
+        close(report[1]);
+        errno = e;
+        return FALSE;
+    }
+    if (pid == 0) {
+        close(report[0]);
+        if (dir.empty() || chdir(dir.c_str()) == 0) execve(program.c_str(), argv.data(), env);
+        int e = errno;
+        ssize_t ignored = write(report[1], &e, sizeof e);
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    int childErr = 0;
+    ssize_t n;
+    do {
+        n = read(report[0], &childErr, sizeof childErr);
+    } while (n < 0 && errno == EINTR);
+    close(report[0]);
+    if (n == (ssize_t)sizeof childErr) {
+        waitpid(pid, nullptr, 0);
+        errno = childErr;
+        return FALSE;
+    }
+    if (info) {
+        info->hProcess = (HANDLE)(uintptr_t)pid;
+        info->hThread = (HANDLE)(uintptr_t)pid;
+        info->dwProcessId = (DWORD)pid;
+        info->dwThreadId = (DWORD)pid;
+    }
+    errno = 0;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE) { return TRUE; }
+
+void _makepath(char* path, const char* drive, const char* dir, const char* name, const char* ext) {
+    (void)drive;  // no drives here
+    if (!path) return;
+    std::string out;
+    if (dir && *dir) {
+        out = dir;
+        if (out.back() != '/' && out.back() != '\\') out.push_back('/');
+    }
+    if (name) out += name;
+    if (ext && *ext) {
+        if (*ext != '.') out.push_back('.');
+        out += ext;
+    }
+    memcpy(path, out.c_str(), out.size() + 1);
+}
+
+}  // extern "C"

@@ -1,0 +1,51 @@
+// The emulated machine directory.
+#include "machine.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool MachineMakeDirs(const std::string& path) {
+    if (path.empty()) return false;
+    std::string part;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t next = path.find('/', i);
+        if (next == std::string::npos) next = path.size();
+        part = path.substr(0, next);
+        if (!part.empty()) {
+            if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        }
+        i = next + 1;
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string MachineDir() {
+    std::string dir;
+    const char* env = getenv("ZARNOUNS_MACHINE");
+    if (env && *env) {
+        dir = env;
+    } else {
+        const char* data = getenv("XDG_DATA_HOME");
+        if (data && *data) {
+            dir = data;
+        } else {
+            const char* home = getenv("HOME");
+            dir = std::string(home && *home ? home : "/tmp") + "/.local/share";
+        }
+        dir += "/zarnouns/machine";
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    MachineMakeDirs(dir);
+    return dir;
+}
+
+std::string MachinePath(const std::string& rel) { return MachineDir() + "/" + rel; }
+
+bool MachineIsNonAdmin() {
+    struct stat st;
+    return stat(MachinePath("nonadmin").c_str(), &st) == 0;
+}

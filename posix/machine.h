@@ -1,0 +1,19 @@
+// The emulated machine: a directory that holds the stand-in's registry,
+// message-box log and scripted answers, temporary folder and the "c" drive
+// with the special folders. It is $ZARNOUNS_MACHINE when set (read on every
+// call), else ${XDG_DATA_HOME:-$HOME/.local/share}/zarnouns/machine.
+#pragma once
+#include <string>
+
+// The machine directory, created when missing; no trailing '/'.
+std::string MachineDir();
+// A path inside the machine directory.
+std::string MachinePath(const std::string& rel);
+// True when the machine is switched to a user without administrator rights
+// (the file <machine>/nonadmin exists).
+bool MachineIsNonAdmin();
+// The folder a special-folder number stands for in the machine, or empty for
+// a number the stand-in does not know. The folder need not exist.
+std::string StandInFolderPath(int csidl);
+// mkdir -p; true when the directory exists afterwards.
+bool MachineMakeDirs(const std::string& path);

@@ -1,0 +1,136 @@
+// Message boxes on the emulated machine. Every box is logged to
+// <machine>/boxes.log as "type<TAB>caption<TAB>text" (\, newline, carriage
+// return and tab escaped). The answer comes from the first line of
+// <machine>/answers when there is one (the line is used up), else from the
+// terminal when there is one; without either the box cannot be shown and the
+// answer is 0.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "machine.h"
+
+namespace {
+
+std::string Escape(const char* s) {
+    std::string out;
+    for (; s && *s; s++) {
+        switch (*s) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: out.push_back(*s);
+        }
+    }
+    return out;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += (size_t)n;
+    }
+    return true;
+}
+
+void Log(UINT type, const char* caption, const char* text) {
+    std::string line = std::to_string(type) + "\t" + Escape(caption) + "\t" + Escape(text) + "\n";
+    int fd = open(MachinePath("boxes.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    flock(fd, LOCK_EX);
+    WriteAll(fd, line);
+    close(fd);
+}
+
+bool HasCancel(UINT type) {
+    UINT buttons = type & 0xF;
+    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
+}
+
+int AnswerOf(const std::string& word, UINT type) {
+    if (word == "yes") return IDYES;
+    if (word == "no") return IDNO;
+    if (word == "cancel") return IDCANCEL;
+    if (word == "ok") return IDOK;
+    if (word == "close") return HasCancel(type) ? IDCANCEL : IDOK;
+    return 0;
+}
+
+// Takes the first scripted answer; false when there is none.
+bool TakeScripted(std::string& word) {
+    std::string path = MachinePath("answers");
+    if (access(path.c_str(), F_OK) != 0) return false;
+    int lock = open(MachinePath("answers.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lock >= 0) flock(lock, LOCK_EX);
+    bool found = false;
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+        std::stringstream all;
+        all << in.rdbuf();
+        in.close();
+        std::string text = all.str();
+        if (!text.empty()) {
+            size_t nl = text.find('\n');
+            word = text.substr(0, nl);
+            if (!word.empty() && word.back() == '\r') word.pop_back();
+            std::string rest = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+            std::string tmp = path + ".tmp." + std::to_string((long)getpid());
+            int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                bool ok = WriteAll(fd, rest) && fsync(fd) == 0;
+                close(fd);
+                if (ok && rename(tmp.c_str(), path.c_str()) == 0)
+                    found = true;
+                else
+                    unlink(tmp.c_str());
+            }
+        }
+    }
+    if (lock >= 0) close(lock);
+    return found;
+}
+
+int AskTerminal(const char* text, const char* caption, UINT type) {
+    UINT buttons = type & 0xF;
+    const char* choices = buttons == MB_YESNOCANCEL ? "[y]es [n]o [c]ancel"
+                          : buttons == MB_YESNO     ? "[y]es [n]o"
+                          : buttons == MB_OKCANCEL  ? "[o]k [c]ancel"
+                                                    : "[o]k";
+    for (;;) {
+        fprintf(stderr, "\n== %s ==\n%s\n%s? ", caption ? caption : "", text ? text : "", choices);
+        fflush(stderr);
+        char line[64];
+        if (!fgets(line, sizeof line, stdin)) return HasCancel(type) ? IDCANCEL : IDOK;
+        char c = line[0];
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        bool yesNo = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
+        if (yesNo && c == 'y') return IDYES;
+        if (yesNo && c == 'n') return IDNO;
+        if (HasCancel(type) && c == 'c') return IDCANCEL;
+        if (!yesNo && c == 'o') return IDOK;
+    }
+}
+
+}  // namespace
+
+extern "C" int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    Log(type, caption, text);
+    std::string word;
+    if (TakeScripted(word)) return AnswerOf(word, type);
+    if (isatty(0)) return AskTerminal(text, caption, type);
+    return 0;
+}
