@@ -1,0 +1,98 @@
+// Native build only: the stand-in machine for the guard's tests, a sandbox
+// in the temporary directory holding every special folder, and the refusals
+// of RemoveTreeGuarded, which are safe to try only on such a sandbox.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "machine.h"
+#include "zarnouns.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const int AllFolders[] = {
+    CSIDL_APPDATA,        CSIDL_COMMON_APPDATA,   CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_STARTUP, CSIDL_DESKTOP,          CSIDL_DESKTOPDIRECTORY,
+    CSIDL_FAVORITES,      CSIDL_FONTS,            CSIDL_HISTORY,
+    CSIDL_LOCAL_APPDATA,  CSIDL_MYPICTURES,       CSIDL_PROFILE,
+    CSIDL_PROGRAM_FILES,  CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAMS,
+    CSIDL_STARTMENU,      CSIDL_STARTUP,          CSIDL_SYSTEM,
+    CSIDL_WINDOWS,
+};
+
+fs::path Sandbox;
+
+class GuardMachine : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "zarno-guard-XXXXXX").string();
+        ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
+        Sandbox = pattern;
+        ASSERT_EQ(0, setenv("ZARNOUNS_MACHINE", Sandbox.c_str(), 1));
+        for (int csidl : AllFolders) {
+            std::string folder = StandInFolderPath(csidl);
+            ASSERT_FALSE(folder.empty());
+            fs::create_directories(folder);
+        }
+    }
+    void TearDown() override {
+        if (!Sandbox.empty()) fs::remove_all(Sandbox);
+    }
+};
+
+::testing::Environment* const Machine = ::testing::AddGlobalTestEnvironment(new GuardMachine);
+
+std::string FolderOf(int csidl) {
+    char buffer[MAX_PATH] = {0};
+    if (!SHGetSpecialFolderPathA(NULL, buffer, csidl, FALSE)) return std::string();
+    return buffer;
+}
+
+TEST(GuardMachine, ShellReportsTheSandboxFolders) {
+    for (int csidl : AllFolders) {
+        std::string folder = FolderOf(csidl);
+        EXPECT_FALSE(folder.empty()) << "csidl " << csidl;
+        EXPECT_EQ(0u, folder.find(Sandbox.string())) << folder;
+    }
+}
+
+TEST(GuardMachine, SandboxItselfHoldsTheFolders) {
+    EXPECT_EQ(1, IsProtectedFolder(Sandbox.c_str()));
+    EXPECT_EQ(1, IsProtectedFolder((Sandbox.string() + PATH_SEP).c_str()));
+}
+
+TEST(RemoveTreeGuarded, LeavesProtectedFoldersAlone) {
+    TestMode = 0;
+    for (int csidl : {CSIDL_APPDATA, CSIDL_WINDOWS, CSIDL_PROGRAM_FILES}) {
+        fs::path folder = FolderOf(csidl);
+        ASSERT_FALSE(folder.empty());
+        fs::path marker = folder / "keep.txt";
+        std::ofstream(marker) << "x";
+        std::string dir = folder.string() + PATH_SEP;
+        EXPECT_EQ(-1, RemoveTreeGuarded(dir.c_str())) << dir;
+        EXPECT_TRUE(fs::exists(marker)) << marker;
+        std::string parent = folder.parent_path().string() + PATH_SEP;
+        EXPECT_EQ(-1, RemoveTreeGuarded(parent.c_str())) << parent;
+        EXPECT_TRUE(fs::exists(marker)) << marker;
+        fs::remove(marker);
+    }
+}
+
+TEST(RemoveTreeGuarded, RemovesAnApplicationDirectoryInTheMachine) {
+    TestMode = 0;
+    fs::path app = fs::path(FolderOf(CSIDL_PROGRAM_FILES)) / "ZarnoGuardApp";
+    fs::create_directories(app);
+    std::ofstream(app / "harbo.dll") << "x";
+    std::string dir = app.string() + PATH_SEP;
+    EXPECT_EQ(0, RemoveTreeGuarded(dir.c_str()));
+    EXPECT_FALSE(fs::exists(app));
+    EXPECT_TRUE(fs::exists(FolderOf(CSIDL_PROGRAM_FILES)));
+}
+
+}  // namespace
