@@ -46,7 +46,8 @@ Box ReadBox(HWND box) {
 
 void PressAnswer(HWND box, Answer a) {
     int id = a == Yes ? IDYES : a == No ? IDNO : a == Cancel ? IDCANCEL : IDOK;
-    if (a == Close || a == Fail)
+    // An answer the box has no button for closes it, as the stand-in does.
+    if (a == Close || a == Fail || GetDlgItem(box, id) == NULL)
         PostMessageA(box, WM_CLOSE, 0, 0);
     else
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));

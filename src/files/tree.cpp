@@ -1,0 +1,57 @@
+// Tree removal: depth first, each directory removed right after its contents.
+// The walk never leaves the tree: a symbolic link or junction inside it is
+// removed as a link, and nothing it points to is visited.
+#include "zarnouns.h"
+
+// Removes everything below `dir` and then `dir` itself. `dir` ends in a
+// separator and fits a TextSize buffer.
+static int RemoveLevel(const char* dir) {
+    char path[TextSize];  // this level's entry path
+
+    printf("-> %s\n", dir);
+    DIR* listing = opendir(dir);
+    if (listing != NULL) {
+        struct dirent* entry;
+        while ((entry = readdir(listing)) != NULL) {
+            const char* name = entry->d_name;
+            if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+            if (!FormatText(path, sizeof path, "%s%s", dir, name)) {
+                printf("skipped, path too long: %s%s\n", dir, name);
+                continue;
+            }
+            DWORD attributes = GetFileAttributesA(path);
+            if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;  // taken for a file
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A link to a directory goes with _rmdir, a link to a file
+                // with remove; the target is never touched.
+                if (!TestMode && _rmdir(path) != 0) remove(path);
+            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!AppendText(path, sizeof path, PATH_SEP_TEXT)) {
+                    printf("skipped, path too long: %s%s%s\n", dir, name, PATH_SEP_TEXT);
+                    continue;
+                }
+                RemoveLevel(path);
+            } else if (!TestMode) {
+                remove(path);
+            }
+        }
+        closedir(listing);
+    }
+    return _rmdir(dir);
+}
+
+int RemoveTree(const char* dir) {
+    if (dir[0] == '\0' || EndsInSeparator(dir)) {
+        if (strlen(dir) >= TextSize) {
+            printf("skipped, path too long: %s\n", dir);
+            return -1;
+        }
+        return RemoveLevel(dir);
+    }
+    char withSeparator[TextSize];
+    if (!JoinPath(withSeparator, sizeof withSeparator, dir, "")) {
+        printf("skipped, path too long: %s%s\n", dir, PATH_SEP_TEXT);
+        return -1;
+    }
+    return RemoveLevel(withSeparator);
+}
