@@ -70,6 +70,9 @@ void Register(const char* name, const char* displayName);
 
 // ---- src/uninstall: relaunch from the temporary directory, uninstall ----
 
+// Checks the name and opens its Uninstall entry into KeyPath and CurrentRoot;
+// tells the user "'name' not installed!" when it is under neither root.
+int OpenProductEntry(const char* name, HKEY* key);
 void StartUninstall(const char* name);
 int RunFromTemp(const char* arguments);
 void Uninstall(const char* name);

@@ -2,14 +2,17 @@
 // directory, so that the installation directory can be deleted.
 #include "zarnouns.h"
 
+int OpenProductEntry(const char* name, HKEY* key) {
+    if (!CheckProductName(name)) return 0;
+    if (KeyOpen(UninstallPrefix, name, KeyPath, key, 0)) return 1;
+    FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
+    TellUser(MessageBuffer);
+    return 0;
+}
+
 void StartUninstall(const char* name) {
-    if (!CheckProductName(name)) return;
     HKEY key = NULL;
-    if (!KeyOpen(UninstallPrefix, name, KeyPath, &key, 0)) {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
-        TellUser(MessageBuffer);
-        return;
-    }
+    if (!OpenProductEntry(name, &key)) return;
     KeyClose(&key);
 
     char arguments[TextSize];

@@ -45,13 +45,8 @@ static int RemoveInstalledFiles(HKEY key) {
 }
 
 void Uninstall(const char* name) {
-    if (!CheckProductName(name)) return;
     HKEY entryKey = NULL;
-    if (!KeyOpen(UninstallPrefix, name, KeyPath, &entryKey, 0)) {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
-        TellUser(MessageBuffer);
-        return;
-    }
+    if (!OpenProductEntry(name, &entryKey)) return;
     HKEY entryRoot = CurrentRoot;
 
     const char* displayName = ValueGet(entryKey, "DisplayName");
