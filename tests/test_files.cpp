@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "zarnouns.h"
 
 namespace fs = std::filesystem;
@@ -368,3 +369,14 @@ TEST(SpecialFolders, NamesNotInTable) {
 }
 
 }  // namespace
+
+// Under Wine the folders come from the real shell of a fresh prefix.
+TEST(SpecialFolders, RealShellSuppliesApplicationData) {
+    if (!zt::RealShell()) GTEST_SKIP() << "the stand-in's folders are covered natively";
+    char* path = SpecialFolderPath("csidl_AppData");
+    ASSERT_NE(path, (char*)NULL);
+    EXPECT_NE(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(std::string(path).find("AppData"), std::string::npos) << path;
+    EXPECT_EQ(SpecialFolderPath("CSIDL_NETHOOD"), (char*)NULL);  // a real folder outside the table
+    EXPECT_EQ(SpecialFolderPath(" CSIDL_APPDATA"), (char*)NULL);
+}

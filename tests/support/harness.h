@@ -45,6 +45,8 @@ bool RegistryAddsNul();
 // Whether the platform can refuse HKLM rights (the stand-in's non-admin switch).
 bool CanRefuseMachineRights();
 void SetNonAdmin(bool on);
+// Whether the special folders come from a real Windows shell (under Wine).
+bool RealShell();
 // Makes the platform's per-test state fresh (the stand-in's machine directory).
 void FreshMachine(const std::string& sandbox);
 

@@ -20,6 +20,7 @@ namespace zt {
 
 std::string AppPath() { return ZARNO_APP; }
 int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
+bool RealShell() { return false; }
 bool RegistryAddsNul() { return false; }
 bool CanRefuseMachineRights() { return true; }
 

@@ -22,6 +22,7 @@ std::string AppPath() {
     return (fs::path(self).parent_path() / "zarnouns.exe").string();
 }
 int PlatformExit(int windowsCode) { return windowsCode; }
+bool RealShell() { return true; }
 bool RegistryAddsNul() { return true; }
 bool CanRefuseMachineRights() { return false; }  // Wine does not enforce registry rights
 void SetNonAdmin(bool) {}
