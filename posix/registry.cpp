@@ -370,6 +370,14 @@ Value* FindValue(Key& k, const char* name) {
     return nullptr;
 }
 
+// The full path of `subKey` below the key that `key` names.
+LONG SubKeyPath(Store& store, HKEY key, const char* subKey, std::string& path) {
+    Key* parent;
+    LONG rc = OpenKeyOf(store, key, parent);
+    if (rc != ERROR_SUCCESS) return rc;
+    return JoinPath(parent->path, subKey, path);
+}
+
 }  // namespace
 
 extern "C" {
@@ -378,11 +386,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = NULL;
     Session s(false);
-    Key* parent;
-    LONG rc = OpenKeyOf(s.store, key, parent);
-    if (rc != ERROR_SUCCESS) return rc;
     std::string path;
-    rc = JoinPath(parent->path, subKey, path);
+    LONG rc = SubKeyPath(s.store, key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
     Key* k = s.store.Find(path);
     if (!k) return ERROR_FILE_NOT_FOUND;
@@ -396,11 +401,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam,
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = NULL;
     Session s(true);
-    Key* parent;
-    LONG rc = OpenKeyOf(s.store, key, parent);
-    if (rc != ERROR_SUCCESS) return rc;
     std::string path;
-    rc = JoinPath(parent->path, subKey, path);
+    LONG rc = SubKeyPath(s.store, key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
     bool machine = MachineIsNonAdmin() && IsMachinePath(path);
     if (machine && WantsWrite(sam)) return ERROR_ACCESS_DENIED;
@@ -430,11 +432,8 @@ LONG RegCloseKey(HKEY key) {
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (!subKey) return ERROR_INVALID_PARAMETER;
     Session s(true);
-    Key* parent;
-    LONG rc = OpenKeyOf(s.store, key, parent);
-    if (rc != ERROR_SUCCESS) return rc;
     std::string path;
-    rc = JoinPath(parent->path, subKey, path);
+    LONG rc = SubKeyPath(s.store, key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
     Key* k = s.store.Find(path);
     if (!k) return ERROR_FILE_NOT_FOUND;
