@@ -4,15 +4,7 @@
 
 using namespace zt;
 
-class Hostile : public Sandboxed {
-  protected:
-    void SetUp() override {
-        Sandboxed::SetUp();
-        exe = Install("Tools");
-        dir = Path("Tools") + PATH_SEP;
-    }
-    std::string exe, dir;
-};
+class Hostile : public Installed {};
 
 TEST_F(Hostile, NamesOfEveryLengthAndShape) {
     const std::string tooLong = "Invalid product name: it is longer than 255 characters.";

@@ -12,20 +12,11 @@ static const char About[] =
     "Copyright (C) zarno. All rights reserved.";
 
 static void ExpectOneBox(const Result& r, const std::string& text, const char* buttons = "OK") {
-    ASSERT_EQ(r.boxes.size(), 1u) << r.out;
-    EXPECT_EQ(r.boxes[0].caption, "zarno's Uninstall Utility v0.3");
-    EXPECT_EQ(r.boxes[0].text, text);
-    EXPECT_EQ(r.boxes[0].buttons, buttons);
-    EXPECT_FALSE(r.boxes[0].icon);
+    ExpectBoxes(r, {{text, buttons}});
 }
 
-class Registration : public Sandboxed {
+class Registration : public Installed {
   protected:
-    void SetUp() override {
-        Sandboxed::SetUp();
-        exe = Install("Tools");
-        dir = Path("Tools") + PATH_SEP;
-    }
     void ExpectEntry(HKEY root, const std::string& name, const std::string& display) {
         std::string key = EntryKey(name);
         ExpectString(root, key, "DisplayName", display);
@@ -36,7 +27,6 @@ class Registration : public Sandboxed {
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation", "UninstallString"}));
     }
-    std::string exe, dir;
 };
 
 TEST_F(Registration, WritesTheEntryAndNothingElse) {

@@ -8,19 +8,15 @@
 using namespace zt;
 namespace fs = std::filesystem;
 
-static const char Title[] = "zarno's Uninstall Utility v0.3";
-
 static std::string Confirm(const std::string& display) {
     return "Are you sure to uninstall '" + display +
            "'?\nAll files will be removed.\n\n(Please close all running sessions)";
 }
 
-class Lifecycle : public Sandboxed {
+class Lifecycle : public Installed {
   protected:
     void SetUp() override {
-        Sandboxed::SetUp();
-        exe = Install("Tools");
-        dir = Path("Tools") + PATH_SEP;
+        Installed::SetUp();
         WriteFile("Tools/harbo.dll", "dll");
         WriteFile("Tools/sub/deeper/notes.txt", "notes");
         MakeDir("Tools/empty");
@@ -29,16 +25,6 @@ class Lifecycle : public Sandboxed {
         Result r = RunApp(exe, {"-r", product, display});
         ASSERT_EQ(r.exitCode, 0);
     }
-    void ExpectBoxes(const Result& r, const std::vector<std::pair<std::string, std::string>>& boxes) {
-        ASSERT_EQ(r.boxes.size(), boxes.size()) << r.out;
-        for (size_t i = 0; i < boxes.size(); i++) {
-            EXPECT_EQ(r.boxes[i].caption, Title);
-            EXPECT_EQ(r.boxes[i].text, boxes[i].first);
-            EXPECT_EQ(r.boxes[i].buttons, boxes[i].second);
-            EXPECT_FALSE(r.boxes[i].icon);
-        }
-    }
-    std::string exe, dir;
 };
 
 TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {

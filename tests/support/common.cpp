@@ -75,6 +75,22 @@ void ExpectString(HKEY root, const std::string& key, const std::string& name,
     EXPECT_EQ(bytes, expected) << name;
 }
 
+void Installed::SetUp() {
+    Sandboxed::SetUp();
+    exe = Install("Tools");
+    dir = Path("Tools") + PATH_SEP;
+}
+
+void ExpectBoxes(const Result& r, const std::vector<std::pair<std::string, std::string>>& boxes) {
+    ASSERT_EQ(r.boxes.size(), boxes.size()) << r.out;
+    for (size_t i = 0; i < boxes.size(); i++) {
+        EXPECT_EQ(r.boxes[i].caption, "zarno's Uninstall Utility v0.3");
+        EXPECT_EQ(r.boxes[i].text, boxes[i].first);
+        EXPECT_EQ(r.boxes[i].buttons, boxes[i].second);
+        EXPECT_FALSE(r.boxes[i].icon);
+    }
+}
+
 std::string AppFileName() { return fs::path(AppPath()).filename().string(); }
 
 }  // namespace zt

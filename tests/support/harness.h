@@ -81,4 +81,15 @@ class Sandboxed : public ::testing::Test {
     std::string product;  // unique per test
 };
 
+// A sandbox with the program installed in its folder "Tools".
+class Installed : public Sandboxed {
+  protected:
+    void SetUp() override;
+    std::string exe;  // the installed program
+    std::string dir;  // its folder, ending in the separator
+};
+
+// The boxes shown, in order: each {text, buttons}, with the program's caption and no icon.
+void ExpectBoxes(const Result& r, const std::vector<std::pair<std::string, std::string>>& boxes);
+
 }  // namespace zt
