@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <dirent.h>
+#include <fnmatch.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -227,6 +229,90 @@ DWORD GetFileAttributesA(LPCSTR path) {
     DWORD attrs = FILE_ATTRIBUTE_ARCHIVE;
     if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) attrs |= FILE_ATTRIBUTE_READONLY;
     return attrs;
+}
+
+namespace {
+
+// An open listing: the directory and the last component of the pattern.
+struct Finder {
+    DIR* dir;
+    std::string pattern;
+};
+
+// Fills `data` with the next entry that matches, taking the type from the
+// listing itself and asking the file system only when the listing does not
+// say (or for a link, whether it leads to a directory).
+bool FindNext(Finder* f, LPWIN32_FIND_DATAA data) {
+    for (;;) {
+        errno = 0;
+        struct dirent* e = readdir(f->dir);
+        if (!e) {
+            if (errno == 0) errno = ENOENT;
+            return false;
+        }
+        if (f->pattern != "*" && fnmatch(f->pattern.c_str(), e->d_name, 0) != 0) continue;
+        memset(data, 0, sizeof *data);
+        size_t n = strlen(e->d_name);
+        if (n >= sizeof data->cFileName) continue;  // cannot be named here
+        memcpy(data->cFileName, e->d_name, n + 1);
+        int fd = dirfd(f->dir);
+        struct stat st;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN && fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        if (type == DT_DIR) {
+            data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        } else if (type == DT_LNK) {
+            data->dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+            if (fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+                data->dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
+        } else {
+            data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        }
+        return true;
+    }
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    if (!pattern || !data || !*pattern) {
+        errno = ENOENT;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string whole = pattern;
+    size_t slash = whole.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : whole.substr(0, slash + 1);
+    std::string last = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    if (last.empty()) {  // "dir/" names no entry
+        errno = ENOENT;
+        return INVALID_HANDLE_VALUE;
+    }
+    DIR* d = opendir(dir.c_str());
+    if (!d) return INVALID_HANDLE_VALUE;
+    Finder* f = new Finder{d, last};
+    if (!FindNext(f, data)) {
+        closedir(d);
+        delete f;
+        return INVALID_HANDLE_VALUE;
+    }
+    return f;
+}
+
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
+    if (!find || find == INVALID_HANDLE_VALUE || !data) {
+        errno = EBADF;
+        return FALSE;
+    }
+    return FindNext(static_cast<Finder*>(find), data) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE find) {
+    if (!find || find == INVALID_HANDLE_VALUE) return FALSE;
+    Finder* f = static_cast<Finder*>(find);
+    closedir(f->dir);
+    delete f;
+    return TRUE;
 }
 
 DWORD GetLastError(void) {

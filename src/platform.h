@@ -9,7 +9,6 @@
 #include <shlobj.h>
 
 #include <direct.h>
-#include <dirent.h>
 #include <io.h>
 #include <stdarg.h>
 #include <stdio.h>

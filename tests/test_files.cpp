@@ -116,6 +116,24 @@ TEST_F(Files, TreeEmptyAndMissing) {
     EXPECT_EQ(Captured(), "-> " + missing + "\n");
 }
 
+// An empty path or a file given as the directory lists nothing: neither the
+// current folder nor the file's folder loses an entry.
+TEST_F(Files, TreeNeverListsWhatItWasNotGiven) {
+    MakeDir(P("cwd"));
+    Write(P("cwd" + Sep + "keep"), "k");
+    Write(P("cwd" + Sep + "file"), "f");
+    fs::path before = fs::current_path();
+    fs::current_path(P("cwd"));
+    for (std::string dir : {std::string(""), P("cwd" + Sep + "file") + Sep}) {
+        Capture();
+        EXPECT_EQ(RemoveTree(dir.c_str()), -1) << dir;
+        EXPECT_EQ(Captured(), "-> " + dir + "\n");
+    }
+    fs::current_path(before);
+    EXPECT_TRUE(Exists(P("cwd" + Sep + "keep")));
+    EXPECT_TRUE(Exists(P("cwd" + Sep + "file")));
+}
+
 TEST_F(Files, TreeAddsMissingSeparator) {
     MakeDir(P("d"));
     Write(P("d" + Sep + "f"), "x");

@@ -136,6 +136,24 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
 DWORD GetLastError(void);
 
+// Directory listings. The pattern's last component may be "*" (every entry)
+// or a plain name; "." and ".." are listed as Windows lists them.
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+typedef struct _FILETIME {
+    DWORD dwLowDateTime, dwHighDateTime;
+} FILETIME;
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;  // only the directory and reparse-point bits are filled in
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD nFileSizeHigh, nFileSizeLow;
+    DWORD dwReserved0, dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE find);
+
 typedef struct _STARTUPINFOA {
     DWORD cb;
     LPSTR lpReserved;

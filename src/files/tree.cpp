@@ -6,21 +6,25 @@
 // Removes everything below `dir` and then `dir` itself. `dir` ends in a
 // separator and fits a TextSize buffer.
 static int RemoveLevel(const char* dir) {
-    char path[TextSize];  // this level's entry path
+    char path[TextSize];  // this level's listing pattern, then its entry paths
+    WIN32_FIND_DATAA entry;
 
     printf("-> %s\n", dir);
-    DIR* listing = opendir(dir);
-    if (listing != NULL) {
-        struct dirent* entry;
-        while ((entry = readdir(listing)) != NULL) {
-            const char* name = entry->d_name;
+    // The listing gives each entry's attributes with its name, so no entry
+    // needs a call of its own to tell directories, links and files apart.
+    // An empty path is never listed: "*" alone would list the current folder.
+    HANDLE listing = INVALID_HANDLE_VALUE;
+    if (dir[0] != '\0' && FormatText(path, sizeof path, "%s*", dir))
+        listing = FindFirstFileA(path, &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const char* name = entry.cFileName;
             if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
             if (!FormatText(path, sizeof path, "%s%s", dir, name)) {
                 printf("skipped, path too long: %s%s\n", dir, name);
                 continue;
             }
-            DWORD attributes = GetFileAttributesA(path);
-            if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;  // taken for a file
+            DWORD attributes = entry.dwFileAttributes;
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 // A link to a directory goes with _rmdir, a link to a file
                 // with remove; the target is never touched.
@@ -34,8 +38,8 @@ static int RemoveLevel(const char* dir) {
             } else if (!TestMode) {
                 remove(path);
             }
-        }
-        closedir(listing);
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
     }
     return _rmdir(dir);
 }
