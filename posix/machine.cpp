@@ -39,7 +39,8 @@ std::string MachineDir() {
         dir += "/zarnouns/machine";
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    MachineMakeDirs(dir);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MachineMakeDirs(dir);
     return dir;
 }
 
