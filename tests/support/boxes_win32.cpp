@@ -51,7 +51,7 @@ void PressAnswer(HWND box, Answer a) {
         PostMessageA(box, WM_CLOSE, 0, 0);
     else
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
-    for (int i = 0; i < 500 && IsWindow(box); i++) Sleep(20);
+    for (int i = 0; i < 5000 && IsWindow(box); i++) Sleep(2);
 }
 
 }  // namespace zt
