@@ -30,6 +30,7 @@ void Sandboxed::TearDown() {
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteKeyTree(root, EntryKey(product));
     std::error_code ec;
     if (!HasFailure()) fs::remove_all(sandbox, ec);
+    RestoreMachine();
 }
 
 std::string Sandboxed::Path(const std::string& rel) const {

@@ -49,6 +49,9 @@ void SetNonAdmin(bool on);
 bool RealShell();
 // Makes the platform's per-test state fresh (the stand-in's machine directory).
 void FreshMachine(const std::string& sandbox);
+// Puts back the platform state that FreshMachine replaced, so that tests that
+// run later in the same process see the machine they set up.
+void RestoreMachine();
 
 // Registry helpers (through the platform's registry API).
 bool ReadValue(HKEY root, const std::string& key, const std::string& name, DWORD* type,

@@ -24,10 +24,28 @@ bool RealShell() { return false; }
 bool RegistryAddsNul() { return false; }
 bool CanRefuseMachineRights() { return true; }
 
+static bool replaced, hadMachine;
+static std::string previousMachine;
+
 void FreshMachine(const std::string& sandbox) {
+    if (!replaced) {
+        const char* previous = getenv("ZARNOUNS_MACHINE");
+        hadMachine = previous != nullptr;
+        previousMachine = previous ? previous : "";
+        replaced = true;
+    }
     std::string machine = sandbox + "/machine";
     fs::create_directories(machine);
     setenv("ZARNOUNS_MACHINE", machine.c_str(), 1);
+}
+
+void RestoreMachine() {
+    if (!replaced) return;
+    if (hadMachine)
+        setenv("ZARNOUNS_MACHINE", previousMachine.c_str(), 1);
+    else
+        unsetenv("ZARNOUNS_MACHINE");
+    replaced = false;
 }
 
 void SetNonAdmin(bool on) {

@@ -27,6 +27,7 @@ bool RegistryAddsNul() { return true; }
 bool CanRefuseMachineRights() { return false; }  // Wine does not enforce registry rights
 void SetNonAdmin(bool) {}
 void FreshMachine(const std::string&) {}
+void RestoreMachine() {}
 
 static std::string Quote(const std::string& arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
