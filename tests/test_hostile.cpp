@@ -1,5 +1,14 @@
 // Bad input through the real command line and the registry: what the user
 // sees, and that nothing is written that should not be.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <set>
+
 #include "harness.h"
 
 using namespace zt;
@@ -89,5 +98,391 @@ TEST_F(Hostile, EntryValuesOfOtherTypesAndSizes) {
         ASSERT_EQ(r.boxes.size(), 1u);
         EXPECT_EQ(r.boxes[0].text, "Are you sure to uninstall '" + c.shown +
                                        "'?\nAll files will be removed.\n\n(Please close all running sessions)");
+    }
+}
+
+// ---- removal scripts and deep trees through the real uninstall ----
+//
+// Each case registers the installation with "-r" from its installed copy in
+// "Tools", then runs "-d" from a second copy in "Runner", as the copy in the
+// temporary directory does, so that the installation folder holds no running
+// program and can go whole on every platform. Around the installation lie
+// canaries: folders and files next to it and in its parent, a folder next to
+// the sandbox, a file on the desktop where the shell has one, and another
+// product's entries under both roots; after every case they must be as they
+// were.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string Sep(1, PATH_SEP);
+
+// What a tree holds: each path below the root (separators as '/'), "dir" for
+// a folder, the size and a hash of the bytes for a file.
+using Listing = std::map<std::string, std::string>;
+
+std::string Fingerprint(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return std::to_string(bytes.size()) + " bytes, hash " + std::to_string(hash);
+}
+
+// `skip` leaves out an entry (and all below it), given its relative path and
+// whether it is a folder.
+using Skip = std::function<bool(const std::string& rel, bool folder)>;
+
+Listing ListTree(const std::string& root, const Skip& skip = nullptr) {
+    Listing listing;
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return listing;
+    fs::recursive_directory_iterator it(root, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), root).generic_string();
+        bool folder = it->is_directory() && !it->is_symlink();
+        if (skip && skip(rel, folder)) {
+            if (folder) it.disable_recursion_pending();
+            continue;
+        }
+        listing[rel] = it->is_symlink() ? "link" : it->is_directory() ? "dir" : Fingerprint(it->path());
+    }
+    EXPECT_FALSE(ec) << root << ": " << ec.message();
+    return listing;
+}
+
+// In the sandbox: everything but the installation folder and the stand-in's
+// own bookkeeping files (registry, box answers and log) that every run rewrites.
+bool InstallationOrBookkeeping(const std::string& rel, bool folder) {
+    if (rel == "Tools") return true;
+    return !folder && rel.rfind("machine/", 0) == 0 && rel.find('/', 8) == std::string::npos;
+}
+
+// The names directly in a folder, sorted.
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.insert(it->path().filename().string());
+    return names;
+}
+
+// Runs of more than 20 equal characters written as "<x*count>", so that a
+// failure over long padded lines and paths stays readable; the counts keep
+// the comparison exact.
+std::string Short(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        size_t j = i;
+        while (j < text.size() && text[j] == text[i]) j++;
+        if (j - i > 20)
+            out += "<" + (text[i] == '\0' ? std::string("NUL") : std::string(1, text[i])) + "*" +
+                   std::to_string(j - i) + ">";
+        else
+            out.append(text, i, j - i);
+        i = j;
+    }
+    return out;
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "unterminated trace line";
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+const char* const Display = "Demo Plug-in";
+
+std::string Confirmation() {
+    return std::string("Are you sure to uninstall '") + Display +
+           "'?\nAll files will be removed.\n\n(Please close all running sessions)";
+}
+
+}  // namespace
+
+class HostileUninstall : public Installed {
+  protected:
+    void SetUp() override {
+        Installed::SetUp();
+        runner = Install("Runner");
+        for (const char* rel : {"Canary/harbo.dll", "Canary/other.dll", "Canary/h", "Canary/l",
+                                "Canary/zarnouns.ini", "Canary/sub/deep.txt", "Tools2/harbo.dll",
+                                "Tools2/zarnouns.ini", "harbo.dll", "other.dll", "zarnouns.ini"})
+            WriteFile(rel, std::string("canary ") + rel + "\n");
+        MakeDir("Canary/empty");
+        // Next to the sandbox, in the folder that holds the sandboxes.
+        outside = sandbox + "-outside";
+        fs::create_directories(outside + Sep + "keep");
+        std::ofstream(outside + Sep + "harbo.dll", std::ios::binary) << "outside";
+        std::ofstream(outside + Sep + "keep" + Sep + "notes.txt", std::ios::binary) << "notes";
+        char desktop[MAX_PATH] = "";
+        if (SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, FALSE) && desktop[0]) {
+            desktopCanary = std::string(desktop) + Sep + product + ".txt";
+            std::ofstream(desktopCanary, std::ios::binary) << "desktop canary";
+        }
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            WriteValue(root, EntryKey(CanaryProduct()), "DisplayName", REG_SZ, "Canary");
+            WriteValue(root, EntryKey(CanaryProduct()), "InstallLocation", REG_SZ,
+                       Path("Canary") + Sep);
+        }
+        canaries = Canaries();
+        ASSERT_TRUE(canaries.count("sandbox: Canary/sub/deep.txt")) << "canaries not laid";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(outside, ec);
+        if (!desktopCanary.empty()) fs::remove(desktopCanary, ec);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            DeleteKeyTree(root, EntryKey(CanaryProduct()));
+        Installed::TearDown();
+    }
+
+    std::string CanaryProduct() const { return product + "-canary"; }
+
+    // Everything a case must leave alone, in one listing.
+    Listing Canaries() const {
+        Listing all;
+        for (const auto& [rel, what] : ListTree(sandbox, InstallationOrBookkeeping))
+            all["sandbox: " + rel] = what;
+        for (const auto& [rel, what] : ListTree(outside)) all["outside: " + rel] = what;
+        if (!desktopCanary.empty())
+            all["desktop: " + product + ".txt"] =
+                fs::exists(desktopCanary) ? Fingerprint(desktopCanary) : "missing";
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            std::string where = root == HKEY_LOCAL_MACHINE ? "HKLM: " : "HKCU: ";
+            for (const char* name : {"DisplayName", "InstallLocation"}) {
+                DWORD type = 0;
+                std::string bytes;
+                bool read = ReadValue(root, EntryKey(CanaryProduct()), name, &type, &bytes);
+                all[where + name] = read ? std::to_string(type) + " " + bytes : "missing";
+            }
+        }
+        return all;
+    }
+    // Reports each canary that went, came or changed.
+    void ExpectCanariesIntact(const std::string& label) const {
+        Listing now = Canaries();
+        std::string changes;
+        for (const auto& [what, was] : canaries) {
+            auto it = now.find(what);
+            if (it == now.end())
+                changes += "  gone: " + what + "\n";
+            else if (it->second != was)
+                changes += "  changed: " + what + " (" + was + " -> " + it->second + ")\n";
+        }
+        for (const auto& [what, is] : now)
+            if (!canaries.count(what)) changes += "  new: " + what + "\n";
+        EXPECT_EQ(changes, "") << "outside the installation, after " << label;
+    }
+
+    // A fresh installation folder holding the program, the given removal
+    // script (none when empty) and the files the scripts name, registered.
+    void Reinstall(const std::string& script) {
+        std::error_code ec;
+        fs::remove_all(Path("Tools"), ec);
+        ASSERT_EQ(Install("Tools"), exe);
+        for (const char* name : {"harbo.dll", "other.dll", "h", "l", "c"})
+            WriteFile(std::string("Tools/") + name, name);
+        if (!script.empty()) WriteFile("Tools/zarnouns.ini", script);
+        Result r = RunApp(exe, {"-r", product, Display});
+        ASSERT_FALSE(r.timedOut);
+        ASSERT_EQ(r.exitCode, 0);
+        ASSERT_TRUE(r.boxes.empty()) << r.boxes[0].text;
+        ExpectString(HKEY_LOCAL_MACHINE, EntryKey(product), "InstallLocation", dir);
+    }
+    // The uninstall as the user runs it: Yes to the question, OK to the
+    // outcome; started in a canary folder, so that a relative path would
+    // land among canaries.
+    Result Uninstall() { return RunApp(runner, {"-d", product}, {Yes, Ok}, Path("Canary")); }
+
+    std::string Head(bool script) const {
+        std::string ini = dir + "zarnouns.ini";
+        return "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini + "!\n" +
+               (script ? "found '" + ini + "', using INI Mode:\n"
+                       : "cannot open ini file: " + ini + "!\n");
+    }
+    std::string Deleting(const std::string& name) const {
+        return "deleting file: '" + dir + name + "'\n";
+    }
+    std::string LastSection() const {
+        return "Found last section: [*], closing INI file.\ndelete(tree) all files!\n-> " + dir + "\n";
+    }
+
+    std::string runner;         // the copy that runs "-d"
+    std::string outside;        // a folder next to the sandbox
+    std::string desktopCanary;  // a file on the shell's desktop, where there is one
+    Listing canaries;
+};
+
+// Lines that hold NUL bytes, that lack the final line feed, that end in
+// CR LF, and that are 1022, 1023 and 1024 characters long. A line counts by
+// its bytes as read, NULs and padding included: up to 1023 it is acted on,
+// a longer one is passed over whole with one trace.
+TEST_F(HostileUninstall, RemovalScriptLinesOfEveryShape) {
+    const std::string nul(1, '\0');
+    const std::string over = "skipped over-long line\n";
+    const std::string foo = "*change category to: foo\nUnknown category: foo\n";
+    struct Case {
+        std::string label;
+        std::string script;
+        std::string trace;                 // after the head
+        std::set<std::string> deleted;     // of the standard files
+        bool treeRemoved;
+    };
+    std::vector<Case> cases = {
+        // What follows a NUL is not part of the line; the lines after it act.
+        {"nul cuts the line", "harbo.dll" + nul + "other.dll\nh" + nul + "arbo.dll\n" + nul +
+                                  "l\n   " + nul + "c\n",
+         Deleting("harbo.dll") + Deleting("h"), {"harbo.dll", "h"}, false},
+        {"nul in comments, trailing blanks and sections",
+         "; x" + nul + "\nother.dll   " + nul + " junk\r\n[foo" + nul + "]\nharbo.dll\n",
+         Deleting("other.dll") + foo, {"other.dll"}, false},
+        {"nul-only line, then a last section cut by a nul",
+         nul + nul + nul + "\n[*" + nul + "junk\nharbo.dll\n", LastSection(), {}, true},
+        {"1023 bytes with a nul", "harbo.dll" + nul + std::string(1013, 'x') + "\nother.dll\n",
+         Deleting("harbo.dll") + Deleting("other.dll"), {"harbo.dll", "other.dll"}, false},
+        {"1024 bytes with a nul", "harbo.dll" + nul + std::string(1014, 'x') + "\nother.dll\n",
+         over + Deleting("other.dll"), {"other.dll"}, false},
+        // The last line acts without its line feed.
+        {"no final line feed", "other.dll\nharbo.dll", Deleting("other.dll") + Deleting("harbo.dll"),
+         {"other.dll", "harbo.dll"}, false},
+        {"last section without line feed", "harbo.dll\n[*]", Deleting("harbo.dll") + LastSection(),
+         {"harbo.dll"}, true},
+        {"nul and no final line feed", "other.dll\r\nh" + nul,
+         Deleting("other.dll") + Deleting("h"), {"other.dll", "h"}, false},
+        // CR LF: no carriage return reaches a path or a section name.
+        {"crlf", "harbo.dll\r\n\r\n[foo]\r\nother.dll\r\n[*]\r\n",
+         Deleting("harbo.dll") + foo + LastSection(), {"harbo.dll"}, true},
+    };
+    // One script per length and line end, each line of that length: a
+    // file line padded in front, one padded behind, a comment, an unknown
+    // section, a short file line, and a last section padded in front. Were a
+    // 1024-character line read as two, its second piece would be a file line
+    // "l" or "c", and its first piece would delete "harbo.dll" or end the
+    // script at "[*".
+    for (size_t n : {1022u, 1023u, 1024u}) {
+        for (std::string end : {"\n", "\r\n", ""}) {
+            std::string eol = end.empty() ? "\n" : end;
+            std::string section(n - 2, 'a');
+            std::string script = std::string(n - 9, ' ') + "harbo.dll" + eol + "other.dll" +
+                                 std::string(n - 9, '\t') + eol + "#" + std::string(n - 2, 'c') +
+                                 "c" + eol + "[" + section + "]" + eol + "h" + eol +
+                                 std::string(n - 3, ' ') + "[*]" + end;
+            std::string label = std::to_string(n) + " characters, ending " +
+                                (end == "\n" ? "LF" : end == "\r\n" ? "CR LF" : "LF, none at the end");
+            if (n <= 1023)
+                cases.push_back({label, script,
+                                 Deleting("harbo.dll") + Deleting("other.dll") +
+                                     "*change category to: " + section + "\nUnknown category: " +
+                                     section + "\n" + LastSection(),
+                                 {"harbo.dll", "other.dll"}, true});
+            else
+                cases.push_back({label, script, over + over + over + over + Deleting("h") + over,
+                                 {"h"}, false});
+        }
+    }
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Reinstall(c.script);
+        Result r = Uninstall();
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+        EXPECT_EQ(Short(r.out), Short(Head(true) + c.trace));
+        if (c.treeRemoved) {
+            EXPECT_FALSE(Exists("Tools"));
+        } else {
+            std::set<std::string> left = {AppFileName(), "zarnouns.ini", "harbo.dll", "other.dll",
+                                          "h", "l", "c"};
+            for (const auto& name : c.deleted) left.erase(name);
+            EXPECT_EQ(Names(Path("Tools")), left);
+        }
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+        ExpectCanariesIntact(c.label);
+    }
+}
+
+// A tree deeper than the 1024-byte path buffers, through the real uninstall,
+// with no script and with a script's last section. At the deepest level that
+// fits, entries are placed whose paths are exactly 1022, 1023 and 1024
+// characters long, with and without the separator a folder gets.
+TEST_F(HostileUninstall, TreeDeeperThanThePathBuffers) {
+    for (bool script : {false, true}) {
+        SCOPED_TRACE(script ? "last section" : "no script");
+        Reinstall(script ? "[*]\n" : "");
+        const std::string name(200, 'n');
+        std::vector<std::string> levels = {dir};  // each ends in the separator
+        while (levels.back().size() + name.size() + 1 <= 1000)
+            levels.push_back(levels.back() + name + Sep);
+        std::string deep = levels.back();  // room left for one name of 24 to 223 characters
+        size_t room = 1023 - deep.size();
+        ASSERT_GT(room, 15u);
+        ASSERT_LT(room, 255u);
+        std::error_code ec;
+        fs::create_directories(deep, ec);
+        if (ec) GTEST_SKIP() << "cannot create a deep tree: " << ec.message();
+        DWORD attributes = GetFileAttributesA(deep.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            GTEST_SKIP() << "the ANSI calls cannot reach a path this long here";
+        for (size_t i = 1; i < levels.size(); i++)
+            std::ofstream(levels[i] + "x.txt", std::ios::binary) << "x";
+        const std::string fits = deep + std::string(room, 'a');             // a file, 1023
+        const std::string tooLong = deep + std::string(room + 1, 'b');      // a file, 1024
+        const std::string emptyDir = deep + std::string(room - 1, 'c');     // 1022, 1023 with separator
+        const std::string fullDir = deep + std::string(room - 1, 'd');      // same, holding "f"
+        const std::string noRoomDir = deep + std::string(room, 'e');        // 1023, 1024 with separator
+        std::ofstream(fits, std::ios::binary) << "a";
+        std::ofstream(tooLong, std::ios::binary) << "b";
+        fs::create_directory(emptyDir);
+        fs::create_directory(fullDir);
+        std::ofstream(fullDir + Sep + "f", std::ios::binary) << "f";
+        fs::create_directory(noRoomDir);
+        ASSERT_EQ(fits.size(), 1023u);
+        ASSERT_TRUE(fs::exists(fullDir + Sep + "f"));
+
+        Result r = Uninstall();
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                        {"Cannot completely remove files. You must manually delete:\n'" + dir + "'.",
+                         "OK"}});
+        std::string head = Head(script) + (script ? std::string(
+                                                        "Found last section: [*], closing INI "
+                                                        "file.\ndelete(tree) all files!\n")
+                                                  : std::string());
+        ASSERT_EQ(Short(r.out.substr(0, head.size())), Short(head));
+        // Below the head, the walk in the platform's order of siblings.
+        std::string walk;
+        for (const auto& level : levels) walk += "-> " + level + "\n";
+        // A folder whose path fills the buffer is visited, but its listing
+        // pattern (the path and "*") does not fit, so it is skipped whole with
+        // a trace: an empty one is still removed, one holding a file stays.
+        for (const std::string& full : {emptyDir, fullDir})
+            walk += "-> " + full + Sep + "\nskipped, path too long: " + full + Sep + "*\n";
+        walk += "skipped, path too long: " + tooLong + "\nskipped, path too long: " + noRoomDir +
+                Sep + "\n";
+        std::vector<std::string> seen = SortedLines(r.out.substr(head.size()));
+        std::vector<std::string> expected = SortedLines(walk);
+        for (auto* lines : {&seen, &expected})
+            for (auto& line : *lines) line = Short(line);
+        EXPECT_EQ(seen, expected);
+
+        // What fitted is gone; what did not, and the folders holding it, stay.
+        EXPECT_FALSE(fs::exists(fits));
+        EXPECT_FALSE(fs::exists(emptyDir));
+        EXPECT_TRUE(fs::exists(tooLong));
+        EXPECT_TRUE(fs::exists(fullDir + Sep + "f"));
+        EXPECT_TRUE(fs::exists(noRoomDir));
+        for (size_t i = 1; i < levels.size(); i++) EXPECT_FALSE(fs::exists(levels[i] + "x.txt")) << i;
+        EXPECT_EQ(Names(Path("Tools")), std::set<std::string>{name});
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+        ExpectCanariesIntact(script ? "last section" : "no script");
     }
 }

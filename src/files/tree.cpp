@@ -13,9 +13,15 @@ static int RemoveLevel(const char* dir) {
     // The listing gives each entry's attributes with its name, so no entry
     // needs a call of its own to tell directories, links and files apart.
     // An empty path is never listed: "*" alone would list the current folder.
+    // A folder whose path fills the buffer has no room for the pattern; no
+    // entry of it would fit either, so it is skipped whole, and says so.
     HANDLE listing = INVALID_HANDLE_VALUE;
-    if (dir[0] != '\0' && FormatText(path, sizeof path, "%s*", dir))
-        listing = FindFirstFileA(path, &entry);
+    if (dir[0] != '\0') {
+        if (FormatText(path, sizeof path, "%s*", dir))
+            listing = FindFirstFileA(path, &entry);
+        else
+            printf("skipped, path too long: %s*\n", dir);
+    }
     if (listing != INVALID_HANDLE_VALUE) {
         do {
             const char* name = entry.cFileName;
