@@ -13,6 +13,7 @@
 // reads the file, acts, and after a change writes a new file and renames it
 // over the old one, so that several processes see one registry and a writer
 // killed halfway leaves the old or the new file, never a torn one.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -86,6 +87,9 @@ std::string ParentPath(const std::string& path) {
 // The whole registry, keyed by the lower-case full path.
 struct Store {
     std::map<std::string, Key> keys;
+    // The file exists but could not be read whole, or no lock could be taken:
+    // such a store is never saved, as that would lose what was not read.
+    bool unsafe = false;
 
     Key* Find(const std::string& path) {
         auto it = keys.find(Lower(path));
@@ -175,6 +179,11 @@ std::string RegistryFile() { return MachinePath("registry.txt"); }
 void Load(Store& store) {
     for (const char* r : RootNames) store.Add(r);
     std::ifstream f(RegistryFile(), std::ios::binary);
+    if (!f) {
+        struct stat st;
+        if (stat(RegistryFile().c_str(), &st) == 0 || errno != ENOENT) store.unsafe = true;
+        return;
+    }
     std::string line;
     Key* current = nullptr;
     while (std::getline(f, line)) {
@@ -221,9 +230,29 @@ void Load(Store& store) {
             }
         if (!replaced) current->values.push_back(v);
     }
+    if (f.bad()) store.unsafe = true;
+}
+
+// Removes the temporary files of writers that died before their rename.
+// Called under the exclusive lock, when no other writer can be at work.
+void RemoveDeadWritersFiles(const std::string& own) {
+    std::string dir = MachineDir();
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    const std::string prefix = "registry.txt.tmp.";
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) == 0 && dir + "/" + name != own)
+            unlink((dir + "/" + name).c_str());
+    }
+    closedir(d);
 }
 
 bool Save(Store& store) {
+    if (store.unsafe) {
+        errno = EACCES;
+        return false;
+    }
     std::string text = "; The registry of the emulated machine.\n";
     for (auto& entry : store.keys) {
         Key& k = entry.second;
@@ -241,6 +270,7 @@ bool Save(Store& store) {
     }
     std::string final = RegistryFile();
     std::string tmp = final + ".tmp." + std::to_string((long)getpid());
+    RemoveDeadWritersFiles(tmp);
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     size_t done = 0;
@@ -279,6 +309,7 @@ public:
             while (flock(fd_, write ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
             }
         Load(store);
+        if (fd_ < 0 && write) store.unsafe = true;
     }
     ~Session() {
         if (fd_ >= 0) close(fd_);
