@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -313,6 +314,16 @@ BOOL FindClose(HANDLE find) {
     closedir(f->dir);
     delete f;
     return TRUE;
+}
+
+#undef fopen
+FILE* StandInOpenFile(const char* path, const char* mode) {
+    struct stat st;
+    if (path && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EACCES;  // as the Windows C runtime reports it
+        return NULL;
+    }
+    return fopen(path, mode);
 }
 
 DWORD GetLastError(void) {

@@ -220,6 +220,9 @@ class HostileUninstall : public Installed {
         fs::create_directories(outside + Sep + "keep");
         std::ofstream(outside + Sep + "harbo.dll", std::ios::binary) << "outside";
         std::ofstream(outside + Sep + "keep" + Sep + "notes.txt", std::ios::binary) << "notes";
+        // The stand-in's shell has a desktop once its folder exists in the
+        // emulated machine, which lies in the sandbox's folder "machine".
+        if (!RealShell()) MakeDir("machine/c/Users/user/Desktop");
         char desktop[MAX_PATH] = "";
         if (SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, FALSE) && desktop[0]) {
             desktopCanary = std::string(desktop) + Sep + product + ".txt";
@@ -484,5 +487,133 @@ TEST_F(HostileUninstall, TreeDeeperThanThePathBuffers) {
         EXPECT_EQ(Names(Path("Tools")), std::set<std::string>{name});
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
         ExpectCanariesIntact(script ? "last section" : "no script");
+    }
+}
+
+// What an over-long line's tail or a NUL's remainder would do if it were
+// read as a line of its own: switch to the desktop and delete the canary
+// there. Carriage returns that do not end a line, a CR at the edge of the
+// line buffer, an empty script, and a folder in the script's place.
+TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
+    ASSERT_FALSE(desktopCanary.empty()) << "the shell has no desktop folder";
+    const std::string nul(1, '\0');
+    const std::string over = "skipped over-long line\n";
+    const std::string victim = product + ".txt";  // the desktop canary's name
+    const std::string desktopSection = "[CSIDL_DESKTOPDIRECTORY]";
+    struct Case {
+        std::string label;
+        std::string script;  // the bytes of zarnouns.ini
+        bool folder;         // a folder of that name instead of the file
+        std::string trace;   // after "checking ini file"
+        std::set<std::string> deleted;
+        bool treeRemoved;
+    };
+    const std::string ini = dir + "zarnouns.ini";
+    const std::string found = "found '" + ini + "', using INI Mode:\n";
+    const Case cases[] = {
+        {"over-long comment whose tail is a desktop section",
+         "#" + std::string(1022, 'x') + desktopSection + "\n" + victim + "\n", false,
+         found + over + Deleting(victim), {}, false},
+        {"nul in a comment before a desktop section",
+         "; note" + nul + desktopSection + "\n" + victim + "\n", false, found + Deleting(victim), {},
+         false},
+        {"nul-filled line of 3000 bytes", std::string(3000, '\0') + "\nharbo.dll\n", false,
+         found + over + Deleting("harbo.dll"), {"harbo.dll"}, false},
+        // A CR ends no line; at the end of a line it is white space.
+        {"lone cr inside a line", "harbo.dll\rother.dll\nh\n", false,
+         found + Deleting("harbo.dll\rother.dll") + Deleting("h"), {"h"}, false},
+        {"cr cr lf", "harbo.dll\r\r\nh\n", false, found + Deleting("harbo.dll") + Deleting("h"),
+         {"harbo.dll", "h"}, false},
+        {"1023 characters, then a cr that ends nothing",
+         std::string(1014, ' ') + "harbo.dll\rX\nh\n", false, found + over + Deleting("h"), {"h"},
+         false},
+        {"1023 characters and a cr at the end of the file", std::string(1014, ' ') + "harbo.dll\r",
+         false, found + Deleting("harbo.dll"), {"harbo.dll"}, false},
+        {"empty script", "", false, found, {}, false},
+        // Not a script: the whole tree goes, the folder with it.
+        {"folder named like the script", "", true,
+         "cannot open ini file: " + ini + "!\n-> " + dir + "\n-> " + ini + Sep + "\n", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Reinstall("");
+        if (c.folder)
+            MakeDir("Tools/zarnouns.ini");
+        else
+            WriteFile("Tools/zarnouns.ini", c.script);
+        Result r = Uninstall();
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+        EXPECT_EQ(Short(r.out), Short("delete: " + product + " (" + dir + ")\nchecking ini file: " +
+                                      ini + "!\n" + c.trace));
+        if (c.treeRemoved) {
+            EXPECT_FALSE(Exists("Tools"));
+        } else {
+            std::set<std::string> left = {AppFileName(), "zarnouns.ini", "harbo.dll", "other.dll",
+                                          "h", "l", "c"};
+            for (const auto& name : c.deleted) left.erase(name);
+            EXPECT_EQ(Names(Path("Tools")), left);
+        }
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+        ExpectCanariesIntact(c.label);
+    }
+}
+
+// An installation folder whose own path nearly fills the buffers: with room
+// for the script's name the script is followed; without it the script
+// cannot be named, counts as missing, and the tree removal goes instead,
+// which deletes what fits and leaves the script, whose path is too long.
+// "-r" cannot register such a folder (its uninstall command is too long),
+// so the entry is written directly.
+TEST_F(HostileUninstall, InstallationFolderNearTheBuffer) {
+    const std::string name(200, 'n');
+    const struct {
+        size_t length;  // of the folder's path, with its separator
+        bool followed;
+    } rows[] = {{1011, true}, {1012, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.length);
+        std::error_code ec;
+        fs::remove_all(Path("Tools"), ec);
+        std::string location = dir;
+        while (location.size() + name.size() + 1 < row.length - 20) location += name + Sep;
+        location += std::string(row.length - location.size() - 1, 'm') + Sep;
+        ASSERT_EQ(location.size(), row.length);
+        fs::create_directories(location, ec);
+        if (ec) GTEST_SKIP() << "cannot create a deep folder: " << ec.message();
+        DWORD attributes = GetFileAttributesA(location.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            GTEST_SKIP() << "the ANSI calls cannot reach a path this long here";
+        for (const char* file : {"harbo.dll", "other.dll"})
+            std::ofstream(location + file, std::ios::binary) << file;
+        std::ofstream(location + "zarnouns.ini", std::ios::binary) << "harbo.dll\n";
+        WriteValue(HKEY_LOCAL_MACHINE, EntryKey(product), "DisplayName", REG_SZ, Display);
+        WriteValue(HKEY_LOCAL_MACHINE, EntryKey(product), "InstallLocation", REG_SZ, location);
+
+        Result r = Uninstall();
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0);
+        std::string ini = location + "zarnouns.ini";
+        std::string head = "delete: " + product + " (" + location + ")\n";
+        if (row.followed) {
+            ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                            {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+            EXPECT_EQ(Short(r.out), Short(head + "checking ini file: " + ini + "!\nfound '" + ini +
+                                          "', using INI Mode:\ndeleting file: '" + location +
+                                          "harbo.dll'\n"));
+            EXPECT_EQ(Names(location), (std::set<std::string>{"other.dll", "zarnouns.ini"}));
+        } else {
+            // The outcome text is cut to the message buffer's 1023 characters.
+            std::string outcome =
+                "Cannot completely remove files. You must manually delete:\n'" + location + "'.";
+            ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"}, {outcome.substr(0, 1023), "OK"}});
+            EXPECT_EQ(Short(r.out), Short(head + "skipped, path too long: " + ini + "\n-> " +
+                                          location + "\nskipped, path too long: " + ini + "\n"));
+            EXPECT_EQ(Names(location), std::set<std::string>{"zarnouns.ini"});
+        }
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+        ExpectCanariesIntact(std::to_string(row.length));
     }
 }

@@ -8,3 +8,14 @@ static inline int _vsnprintf(char* buffer, size_t size, const char* format, va_l
     int n = vsnprintf(buffer, size, format, args);
     return n < 0 || (size_t)n >= size ? -1 : n;
 }
+
+// The Windows C runtime's fopen refuses a folder; the C library here opens
+// one for reading and fails only at the first read.
+#ifdef __cplusplus
+extern "C" {
+#endif
+FILE* StandInOpenFile(const char* path, const char* mode);
+#ifdef __cplusplus
+}
+#endif
+#define fopen StandInOpenFile
