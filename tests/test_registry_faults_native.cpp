@@ -1,567 +1,679 @@
-// Native build only: the stand-in's registry when a writer dies at a random
-// moment. A child process writes through the registry API step after step
-// (values set, keys created and deleted, some steps with a large value so a
-// write takes a while) and reports each finished step on a pipe; the parent
-// kills it with SIGKILL after a random delay and then reads the whole store
-// back through the API. The store must hold exactly the state after the last
-// reported step or after the one step more that may have landed unreported,
-// every value written before the loop must be unchanged, and the next writer
-// must get on with its work despite what the dead one left behind.
+// Native build only: the stand-in's registry when a writer dies. A child
+// process changes the registry through the Win32 calls and dies at a random
+// moment, round after round. After every death the registry must read back
+// as it stood before or after each call the writer made, never something in
+// between; the keys written before the rounds must be untouched, byte for
+// byte; and the next writer must go ahead unhindered by whatever the dead one
+// left behind (its lock, its half-written temporary file).
 //
-// The writer's disk is made slow on purpose (see SlowDisk below), so that a
-// write is a long stretch of the step and many kills land inside one.
-//
-// The delays come from a seeded generator; the seed is printed, and
-// ZARNO_FAULT_SEED=N repeats a run's choices (timing still varies).
-#include <dirent.h>
+// Each round's child runs a list of changes (values set to a new version, a
+// key created and its predecessor deleted, a value set and deleted in turn,
+// in some rounds a large value so that one call takes measurable time) and
+// reports on a pipe as it starts and finishes each call. In most rounds the
+// parent kills it with SIGKILL at a random point of one of its first calls.
+// As the stretch between writing the new file and renaming it is short on a
+// fast disk, the other rounds set a file size limit before one of the calls
+// instead, so that the kernel kills the writer (SIGXFSZ) with its new file
+// written up to a random byte. The seed is printed; ZARNO_FAULT_SEED=N
+// repeats a run's choices (not its timing) and ZARNO_FAULT_ROUNDS=N runs more
+// rounds.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
 #include "machine.h"
 
+namespace fs = std::filesystem;
 using namespace zt;
 
 namespace {
 
-const int Rounds = 200;
-const size_t SmallSize = 48;
-const size_t BigSize = 4 * 1024;
-const char* const WrittenKey = "Software\\Zt\\Faults";
+const char* const Target = "Software\\ZtFaults\\Target";  // under HKEY_CURRENT_USER
+const int StepsPerRound = 4;
+const size_t BulkSize = 8 * 1024;
 
-// The writer process's disk: while set, write() to a regular file takes at
-// most SlowChunk bytes a call and pauses after each (a short write, which
-// POSIX allows), and fsync() pauses instead of syncing. A process killed
-// with SIGKILL loses nothing that reached the page cache, so the real sync
-// adds nothing to what these tests check; the pauses stand for a slow disk
-// and make the stretch of a step spent writing long and steady. Both names
-// replace the C library's for the whole test program (a definition in the
-// executable comes first); unset, they pass straight to the kernel.
-bool SlowDisk = false;
-int SlowSyncs = 0;  // fsync calls that came here while slow
-const size_t SlowChunk = 2048;
-const long SlowWriteNs = 50 * 1000, SlowSyncNs = 500 * 1000;
-
-// Switches the slow disk on for a scope (off again on an early return).
-struct SlowDiskOn {
-    SlowDiskOn() { SlowDisk = true; }
-    ~SlowDiskOn() { SlowDisk = false; }
-};
-
-void Pause(long ns) {
-    timespec t{0, ns};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
-}
-
-}  // namespace
-
-extern "C" ssize_t write(int fd, const void* buf, size_t count) {
-    struct stat st;
-    if (SlowDisk && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        ssize_t n = syscall(SYS_write, fd, buf, std::min(count, SlowChunk));
-        Pause(SlowWriteNs);
-        return n;
-    }
-    return syscall(SYS_write, fd, buf, count);
-}
-
-extern "C" int fsync(int fd) {
-    if (SlowDisk) {
-        SlowSyncs++;
-        Pause(SlowSyncNs);
-        return 0;
-    }
-    return (int)syscall(SYS_fsync, fd);
-}
-
-namespace {
+// --- A model of the keys under Target ---------------------------------------
 
 struct Data {
     DWORD type = REG_NONE;
     std::string bytes;
     bool operator==(const Data& o) const { return type == o.type && bytes == o.bytes; }
 };
+using Values = std::map<std::string, Data>;  // by value name
+using Tree = std::map<std::string, Values>;  // by key path relative to Target ("" for Target)
 
-// What the parent expects of a key: its values by name and its subkeys.
-struct KeyState {
-    std::map<std::string, Data> values;
-    std::set<std::string> subkeys;
-    bool operator==(const KeyState& o) const { return values == o.values && subkeys == o.subkeys; }
+std::string Dword(uint32_t v) {
+    std::string b(4, '\0');
+    for (int i = 0; i < 4; i++) b[i] = (char)(v >> (8 * i));
+    return b;
+}
+
+// Texts that need every kind of escape in the registry file.
+std::string Stamp(int w) {
+    return "version " + std::to_string(w) + " \"quoted\" back\\slash\ttab\nline \xC3\xA9\x7f";
+}
+
+// A large value whose every byte depends on the version, so that pieces of
+// two versions never pass for one: mostly letters, which the file holds as
+// they are, with a byte that needs an escape now and then.
+std::string Bulk(int w) {
+    std::string b(BulkSize, '\0');
+    uint32_t x = 2463534242u ^ (uint32_t)w * 2654435761u;
+    for (size_t i = 0; i < b.size(); i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = i % 61 == 0 ? (char)(x >> 24) : (char)('a' + x % 26);
+    }
+    b.replace(0, 4, Dword((uint32_t)w));
+    return b;
+}
+
+enum Kind { SetValue, DeleteValue, CreateKey, DeleteKey };
+const char* const KindNames[] = {"set value", "delete value", "create key", "delete key"};
+
+struct Op {
+    Kind kind;
+    std::string key;  // relative to Target
+    std::string name;
+    Data data;
+    int version;  // the version this change belongs to
 };
 
-std::string Dword(uint32_t n) {
-    std::string b(4, '\0');
-    for (int i = 0; i < 4; i++) b[i] = (char)((n >> (8 * i)) & 0xFF);
-    return b;
-}
-
-// Data that differs from step to step in every byte, and holds every byte
-// value the file has to escape (NUL, CR, LF, quote, backslash, 0x7f and up).
-std::string Pattern(uint32_t step, size_t size) {
-    std::string b = "step " + std::to_string(step) + ":";
-    size_t head = b.size();
-    b.resize(std::max(size, head));
-    for (size_t i = head; i < b.size(); i++) b[i] = (char)((i * 131 + step * 7 + (i >> 8)) & 0xFF);
-    return b;
-}
-
-std::string SubName(uint32_t step) { return "Sub" + std::to_string(step); }
-
-// The write of one step, in a cycle of six that touches every kind of
-// change: step s sets "Version", sets "Big", creates Sub<s>, sets "Counter",
-// deletes Sub<s-2> and deletes "Counter" again. Each step changes the store,
-// and each is valid right after the step before it.
-enum Kind { SetVersion, SetBig, CreateSub, SetCounter, DeleteSub, DeleteCounter };
-
-Kind KindOf(uint32_t step) { return (Kind)((step + 5) % 6); }  // step 1 sets "Version"
-
-void Apply(KeyState& k, uint32_t step, bool big) {
-    switch (KindOf(step)) {
-        case SetVersion: k.values["Version"] = {REG_SZ, "version " + std::to_string(step)}; break;
-        case SetBig: k.values["Big"] = {REG_BINARY, Pattern(step, big ? BigSize : SmallSize)}; break;
-        case CreateSub: k.subkeys.insert(SubName(step)); break;
-        case SetCounter: k.values["Counter"] = {REG_DWORD, Dword(step)}; break;
-        case DeleteSub: k.subkeys.erase(SubName(step - 2)); break;
-        case DeleteCounter: k.values.erase("Counter"); break;
+void Apply(Tree& t, const Op& op) {
+    switch (op.kind) {
+        case SetValue: t[op.key][op.name] = op.data; break;
+        case DeleteValue: t[op.key].erase(op.name); break;
+        case CreateKey: t[op.key]; break;
+        case DeleteKey: t.erase(op.key); break;
     }
 }
 
-LONG Write(HKEY k, const char* name, const Data& d) {
-    return RegSetValueExA(k, name, 0, d.type, (const BYTE*)d.bytes.data(), (DWORD)d.bytes.size());
+Tree ApplyPrefix(Tree t, const std::vector<Op>& ops, size_t n) {
+    for (size_t i = 0; i < n; i++) Apply(t, ops[i]);
+    return t;
 }
 
-// The same step through the registry API.
-LONG Perform(HKEY k, uint32_t step, bool big) {
-    switch (KindOf(step)) {
-        case SetVersion: return Write(k, "Version", {REG_SZ, "version " + std::to_string(step)});
-        case SetBig: return Write(k, "Big", {REG_BINARY, Pattern(step, big ? BigSize : SmallSize)});
-        case CreateSub: {
-            HKEY sub = NULL;
-            DWORD disposition = 0;
-            LONG rc = RegCreateKeyExA(k, SubName(step).c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub,
-                                      &disposition);
+// The changes of one round: StepsPerRound versions after `version`, each
+// touching every kind of call.
+std::vector<Op> RoundOps(const Tree& start, int version, bool large) {
+    Tree t = start;
+    std::vector<Op> ops;
+    auto add = [&](Kind kind, const std::string& key, const std::string& name, DWORD type,
+                   const std::string& bytes, int w) {
+        Op op{kind, key, name, Data{type, bytes}, w};
+        Apply(t, op);
+        ops.push_back(op);
+    };
+    for (int w = version + 1; w <= version + StepsPerRound; w++) {
+        add(SetValue, "", "Version", REG_DWORD, Dword((uint32_t)w), w);
+        add(SetValue, "", "Stamp", REG_SZ, Stamp(w), w);
+        if (large) add(SetValue, "", "Bulk", REG_BINARY, Bulk(w), w);
+        std::string gen = "Gen" + std::to_string(w);
+        add(CreateKey, gen, "", REG_NONE, "", w);
+        add(SetValue, gen, "Born", REG_SZ, "born in " + std::to_string(w), w);
+        std::vector<std::string> older;
+        for (const auto& k : t)
+            if (!k.first.empty() && k.first != gen) older.push_back(k.first);
+        for (const auto& k : older) add(DeleteKey, k, "", REG_NONE, "", w);
+        if (w % 2)
+            add(SetValue, "", "Odd", REG_MULTI_SZ, std::string("odd\0", 4) + std::to_string(w) + '\0' + '\0', w);
+        else if (t[""].count("Odd"))
+            add(DeleteValue, "", "Odd", REG_NONE, "", w);
+    }
+    return ops;
+}
+
+std::string FullPath(const std::string& rel) {
+    return std::string(Target) + (rel.empty() ? "" : "\\" + rel);
+}
+
+// One change through the Win32 calls.
+LONG Perform(const Op& op) {
+    std::string path = FullPath(op.key);
+    HKEY k = NULL;
+    LONG rc;
+    switch (op.kind) {
+        case SetValue:
+        case DeleteValue:
+            rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_SET_VALUE, &k);
             if (rc != ERROR_SUCCESS) return rc;
-            RegCloseKey(sub);
+            if (op.kind == SetValue)
+                rc = RegSetValueExA(k, op.name.c_str(), 0, op.data.type, (const BYTE*)op.data.bytes.data(),
+                                    (DWORD)op.data.bytes.size());
+            else
+                rc = RegDeleteValueA(k, op.name.c_str());
+            RegCloseKey(k);
+            return rc;
+        case CreateKey: {
+            DWORD disposition = 0;
+            rc = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k,
+                                 &disposition);
+            if (rc != ERROR_SUCCESS) return rc;
+            RegCloseKey(k);
             return disposition == REG_CREATED_NEW_KEY ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
         }
-        case SetCounter: return Write(k, "Counter", {REG_DWORD, Dword(step)});
-        case DeleteSub: return RegDeleteKeyA(k, SubName(step - 2).c_str());
-        case DeleteCounter: return RegDeleteValueA(k, "Counter");
+        case DeleteKey: return RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
     }
     return ERROR_INVALID_PARAMETER;
 }
 
-// One report from the writer: a step done, or the code a step failed with.
+// --- The writer child --------------------------------------------------------
+
+enum Event { Began, Ended, Failed, Limited };
 struct Report {
-    uint32_t step;
-    int32_t rc;
+    int32_t op;
+    int32_t event;
+    int32_t value;  // the error of a failed call, the limit set before a call
 };
 
-// The writer: performs steps from `first` on until it is killed.
-[[noreturn]] void Writer(int out, pid_t parent, uint32_t first, bool big) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(3);
-    SlowDisk = true;
-    HKEY k = NULL;
-    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, WrittenKey, 0, KEY_ALL_ACCESS, &k);
-    if (rc != ERROR_SUCCESS) {
-        Report r{first, (int32_t)rc};
-        (void)!write(out, &r, sizeof r);
-        _exit(2);
-    }
-    for (uint32_t step = first; step < first + 1000000; step++) {
-        rc = Perform(k, step, big);
-        Report r{step, (int32_t)rc};
-        (void)!write(out, &r, sizeof r);
-        if (rc != ERROR_SUCCESS) _exit(2);
+void Send(int fd, int op, Event e, long value) {
+    Report r{op, e, (int32_t)value};
+    // A report is smaller than PIPE_BUF, so it arrives whole or not at all.
+    if (write(fd, &r, sizeof r) != (ssize_t)sizeof r) _exit(4);
+}
+
+// What the writer is told besides its changes: before call `limitOp` (none
+// when negative), limit the files it writes to `limitShare` of the size of
+// the registry file as it then is.
+struct Plan {
+    int limitOp = -1;
+    double limitShare = 0;
+};
+
+[[noreturn]] void RunWriter(const std::vector<Op>& ops, const Plan& plan, int fd) {
+    // Going over the limit must kill, whatever the parent does with the
+    // signal, and without leaving a core file behind.
+    signal(SIGXFSZ, SIG_DFL);
+    sigset_t xfsz;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    sigprocmask(SIG_UNBLOCK, &xfsz, nullptr);
+    prctl(PR_SET_DUMPABLE, 0);
+    for (size_t i = 0; i < ops.size(); i++) {
+        if ((int)i == plan.limitOp) {
+            struct stat st;
+            if (stat(MachinePath("registry.txt").c_str(), &st) != 0) _exit(5);
+            rlim_t limit = (rlim_t)(st.st_size * plan.limitShare);
+            rlimit r{limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(6);
+            Send(fd, (int)i, Limited, (long)limit);
+        }
+        Send(fd, (int)i, Began, 0);
+        LONG rc = Perform(ops[i]);
+        if (rc != ERROR_SUCCESS) {
+            Send(fd, (int)i, Failed, rc);
+            _exit(3);
+        }
+        Send(fd, (int)i, Ended, 0);
     }
     _exit(0);
 }
 
-// A key read back through the API; false with the reason when a call fails.
-bool ReadKey(HKEY root, const std::string& path, KeyState& out, std::string& error) {
-    out = KeyState();
-    HKEY k = NULL;
-    LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &k);
-    if (rc != ERROR_SUCCESS) {
-        error = "RegOpenKeyExA(" + path + ") = " + std::to_string(rc);
-        return false;
-    }
-    static std::vector<char> name(16384), data(BigSize + 1024);
-    for (DWORD i = 0;; i++) {
-        DWORD nameCount = (DWORD)name.size(), type = 0, count = (DWORD)data.size();
-        std::fill(data.begin(), data.end(), '\x5a');
-        rc = RegEnumValueA(k, i, name.data(), &nameCount, NULL, &type, (LPBYTE)data.data(), &count);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) {
-            error = "RegEnumValueA(" + path + ", " + std::to_string(i) + ") = " + std::to_string(rc);
-            RegCloseKey(k);
-            return false;
+// The writer of a round, killed and reaped however the round ends.
+struct Writer {
+    pid_t pid;
+    int reports;
+    int status = 0;
+    bool reaped = false;
+    int Kill() {
+        if (!reaped) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            reaped = true;
         }
-        std::string n(name.data(), nameCount);
-        if (out.values.count(n)) {
-            error = path + ": value \"" + n + "\" listed twice";
-            RegCloseKey(k);
-            return false;
-        }
-        out.values[n] = {type, std::string(data.data(), count)};
+        return status;
     }
-    for (DWORD i = 0;; i++) {
-        DWORD nameCount = (DWORD)name.size();
-        rc = RegEnumKeyExA(k, i, name.data(), &nameCount, NULL, NULL, NULL, NULL);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) {
-            error = "RegEnumKeyExA(" + path + ", " + std::to_string(i) + ") = " + std::to_string(rc);
-            RegCloseKey(k);
-            return false;
-        }
-        out.subkeys.insert(std::string(name.data(), nameCount));
+    // Waits up to `seconds` for the writer to end by itself.
+    bool Wait(double seconds);
+    ~Writer() {
+        Kill();
+        close(reports);
     }
-    RegCloseKey(k);
-    return true;
-}
-
-// A key in one line: each value's type, size, a checksum of its bytes and
-// their start, then the subkeys.
-std::string Describe(const KeyState& k) {
-    std::ostringstream s;
-    for (const auto& v : k.values) {
-        uint32_t sum = 2166136261u;
-        for (unsigned char c : v.second.bytes) sum = (sum ^ c) * 16777619u;
-        s << " \"" << v.first << "\"=" << v.second.type << ":" << v.second.bytes.size() << ":" << std::hex
-          << sum << std::dec << ":";
-        std::string head = v.second.bytes.substr(0, 16);
-        for (char& c : head)
-            if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) c = '.';
-        s << head;
-    }
-    s << " keys:";
-    for (const auto& n : k.subkeys) s << " " << n;
-    return s.str();
-}
-
-// The keys written before the loop, which no step touches.
-struct Fixed {
-    HKEY root;
-    std::string path;
-    KeyState state;
 };
 
-std::vector<Fixed> FixedKeys() {
-    std::string all;
-    for (int c = 0; c < 256; c++) all.push_back((char)c);
-    Fixed machine{HKEY_LOCAL_MACHINE, "Software\\Zt\\Kept", {}};
-    machine.state.values = {
-        {"", {REG_SZ, "default value"}},
-        {"Binary", {REG_BINARY, all}},
-        {"Number", {REG_DWORD, Dword(0x2a)}},
-        {"Empty", {REG_SZ, ""}},
-        {"a\"b\\c", {REG_EXPAND_SZ, "%TEMP%\\x\r\n"}},
-    };
-    Fixed user{HKEY_CURRENT_USER, "Software\\Zt\\Sibling", {}};
-    user.state.values = {
-        {"Line", {REG_SZ, std::string(300, 'q')}},
-        {"Multi", {REG_MULTI_SZ, std::string("one\0two\0\0", 9)}},
-    };
-    return {machine, user};
+// --- Reading back -------------------------------------------------------------
+
+// Reads the key `path` below `root` and everything under it into `tree`, by
+// path relative to it, through the enumeration calls (each a fresh read of
+// the registry).
+::testing::AssertionResult ReadTree(HKEY root, const std::string& path, const std::string& rel,
+                                    Tree& tree) {
+    std::string full = path + (rel.empty() ? "" : "\\" + rel);
+    HKEY k = NULL;
+    LONG rc = RegOpenKeyExA(root, full.c_str(), 0, KEY_READ, &k);
+    if (rc != ERROR_SUCCESS)
+        return ::testing::AssertionFailure() << "cannot open " << full << ": " << rc;
+    Values& values = tree[rel];
+    std::vector<std::string> children;
+    std::string data(BulkSize * 2, '\x5a');
+    for (DWORD i = 0;; i++) {
+        char name[512];
+        DWORD nameCount = sizeof name, type = 0, count = (DWORD)data.size();
+        rc = RegEnumValueA(k, i, name, &nameCount, NULL, &type, (LPBYTE)&data[0], &count);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) {
+            RegCloseKey(k);
+            return ::testing::AssertionFailure() << "value " << i << " of " << full << ": " << rc;
+        }
+        values[name] = Data{type, data.substr(0, count)};
+    }
+    for (DWORD i = 0;; i++) {
+        char name[512];
+        DWORD nameCount = sizeof name;
+        rc = RegEnumKeyExA(k, i, name, &nameCount, NULL, NULL, NULL, NULL);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) {
+            RegCloseKey(k);
+            return ::testing::AssertionFailure() << "subkey " << i << " of " << full << ": " << rc;
+        }
+        children.push_back(name);
+    }
+    RegCloseKey(k);
+    for (const auto& c : children) {
+        auto r = ReadTree(root, path, rel.empty() ? c : rel + "\\" + c, tree);
+        if (!r) return r;
+    }
+    return ::testing::AssertionSuccess();
 }
 
-// Directory entries of the machine other than the store and its lock.
-std::set<std::string> Leftovers() {
-    std::set<std::string> names;
-    DIR* d = opendir(MachineDir().c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != ".." && n != "registry.txt" && n != "registry.lock") names.insert(n);
+::testing::AssertionResult ReadTarget(Tree& tree) {
+    return ReadTree(HKEY_CURRENT_USER, Target, "", tree);
+}
+
+// One line per value (and per key), for telling two trees apart.
+std::set<std::string> Lines(const Tree& t) {
+    std::set<std::string> lines;
+    for (const auto& k : t) {
+        lines.insert("[" + k.first + "]");
+        for (const auto& v : k.second) {
+            uint32_t h = 2166136261u;
+            for (unsigned char c : v.second.bytes) h = (h ^ c) * 16777619u;
+            std::ostringstream s;
+            s << "[" << k.first << "] \"" << v.first << "\" type " << v.second.type << ", "
+              << v.second.bytes.size() << " bytes, hash " << std::hex << h;
+            if (v.second.bytes.size() >= 4) {
+                s << ", starts " << std::dec
+                  << ((unsigned char)v.second.bytes[0] | (unsigned char)v.second.bytes[1] << 8 |
+                      (unsigned char)v.second.bytes[2] << 16 | (unsigned)(unsigned char)v.second.bytes[3] << 24);
+            }
+            lines.insert(s.str());
+        }
     }
-    closedir(d);
+    return lines;
+}
+
+std::string Difference(const Tree& expected, const Tree& actual) {
+    std::set<std::string> e = Lines(expected), a = Lines(actual);
+    std::string out;
+    for (const auto& l : e)
+        if (!a.count(l)) out += "\n  missing: " + l;
+    for (const auto& l : a)
+        if (!e.count(l)) out += "\n  unexpected: " + l;
+    return out;
+}
+
+// The keys written before the rounds, which no round touches: one before the
+// target in the file, one after it, one under the other root.
+struct FixedKey {
+    HKEY root;
+    std::string path;
+    Tree tree;
+};
+
+std::vector<FixedKey> FixedKeys() {
+    std::string all;
+    for (int c = 0; c < 256; c++) all.push_back((char)c);
+    return {
+        {HKEY_CURRENT_USER, "Software\\ZtFaults\\Aardvark",
+         {{"", {{"", {REG_SZ, "say \"hi\" \\ there\\"}},
+                {"Count", {REG_DWORD, Dword(0xDEADBEEFu)}}}}}},
+        {HKEY_CURRENT_USER, "Software\\ZtFaults\\Zebra",
+         {{"", {{"AllBytes", {REG_BINARY, all}},
+                {"Multi", {REG_MULTI_SZ, std::string("one\0two\0\0", 9)}}}},
+          {"Nothing", {}}}},
+        {HKEY_LOCAL_MACHINE, "Software\\ZtFaults\\Machine",
+         {{"", {{"Wide", {REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)}}}}}},
+    };
+}
+
+void WriteFixedKeys() {
+    for (const FixedKey& f : FixedKeys())
+        for (const auto& k : f.tree) {
+            std::string path = f.path + (k.first.empty() ? "" : "\\" + k.first);
+            HKEY h;
+            ASSERT_EQ(RegCreateKeyExA(f.root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL),
+                      ERROR_SUCCESS);
+            RegCloseKey(h);
+            for (const auto& v : k.second) WriteValue(f.root, path, v.first, v.second.type, v.second.bytes);
+        }
+}
+
+::testing::AssertionResult FixedIntact() {
+    for (const FixedKey& f : FixedKeys()) {
+        Tree actual;
+        auto r = ReadTree(f.root, f.path, "", actual);
+        if (!r) return r;
+        if (!(actual == f.tree))
+            return ::testing::AssertionFailure() << f.path << " changed" << Difference(f.tree, actual);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The registry file itself: complete, and every line one the stand-in can
+// read. Its reader skips lines it cannot parse, so a damaged line would
+// otherwise show only when it held something a check looks at.
+::testing::AssertionResult FileWellFormed() {
+    std::ifstream f(MachinePath("registry.txt"), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (text.empty()) return ::testing::AssertionFailure() << "registry.txt is missing or empty";
+    if (text.back() != '\n') return ::testing::AssertionFailure() << "registry.txt ends inside a line";
+    std::istringstream lines(text);
+    std::string line;
+    for (int n = 1; std::getline(lines, line); n++) {
+        if (line.empty() || line[0] == ';') continue;
+        bool section = line[0] == '[' && line.back() == ']';
+        bool value = (line[0] == '"' || line[0] == '@') && line.size() >= 5 &&
+                     line.find("=") != std::string::npos && line.back() == '"';
+        if (!section && !value)
+            return ::testing::AssertionFailure() << "registry.txt line " << n << " is damaged: "
+                                                 << line.substr(0, 80);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+void SleepFor(double seconds) {
+    timespec t{(time_t)seconds, (long)((seconds - (time_t)seconds) * 1e9)};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// The name the stand-in writes a new registry file under before renaming it.
+std::string TempFileOf(pid_t pid) {
+    return MachinePath("registry.txt") + ".tmp." + std::to_string((long)pid);
+}
+
+// The names in the machine directory.
+std::set<std::string> MachineFiles() {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(MachineDir())) names.insert(e.path().filename().string());
     return names;
 }
 
-// True when nobody holds the store's lock (it is free to take at once).
-bool LockIsFree() {
-    int fd = open(MachinePath("registry.lock").c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return true;
-    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    close(fd);
-    return free;
+unsigned long long EnvNumber(const char* name, unsigned long long fallback) {
+    const char* v = getenv(name);
+    return v && *v ? strtoull(v, nullptr, 10) : fallback;
 }
 
-// Waits up to `ms` for the next report; false when none came.
-bool NextReport(int fd, int ms, Report& r) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return false;
-    return read(fd, &r, sizeof r) == (ssize_t)sizeof r;
-}
-
-uint32_t SeedOf() {
-    const char* env = getenv("ZARNO_FAULT_SEED");
-    if (env && *env) return (uint32_t)strtoul(env, nullptr, 10);
-    return std::random_device{}();
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-class RegistryFaults : public Sandboxed {
-  protected:
-    void SetUp() override {
-        Sandboxed::SetUp();
-        fixed = FixedKeys();
-        for (const auto& f : fixed)
-            for (const auto& v : f.state.values)
-                WriteValue(f.root, f.path, v.first, v.second.type, v.second.bytes);
-        WriteValue(HKEY_CURRENT_USER, WrittenKey, "Stable", REG_SZ, "not touched by a step");
-        written.values["Stable"] = {REG_SZ, "not touched by a step"};
-        ExpectStore(written, "before the loop");
+bool Writer::Wait(double seconds) {
+    double deadline = Now() + seconds;
+    while (!reaped && Now() < deadline) {
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            reaped = true;
+        else
+            SleepFor(0.0002);
     }
+    return reaped;
+}
 
-    // The whole store as the parent expects it; false after a failure.
-    bool ExpectStore(const KeyState& expected, const std::string& when) {
-        KeyState seen;
-        std::string error;
-        if (!ReadKey(HKEY_CURRENT_USER, WrittenKey, seen, error)) {
-            ADD_FAILURE() << when << ": the store cannot be read: " << error;
-            return false;
-        }
-        bool same = seen == expected;
-        if (!same)
-            ADD_FAILURE() << when << ": " << WrittenKey << " holds\n  " << Describe(seen) << "\n  not\n  "
-                          << Describe(expected);
-        return ExpectFixedKeys(when) && same;
-    }
+class RegistryFaults : public Sandboxed {};
 
-    bool ExpectFixedKeys(const std::string& when) {
-        bool same = true;
-        for (const auto& f : fixed) {
-            KeyState seen;
-            std::string error;
-            if (!ReadKey(f.root, f.path, seen, error)) {
-                ADD_FAILURE() << when << ": " << error;
-                return false;
-            }
-            if (!(seen == f.state)) {
-                ADD_FAILURE() << when << ": " << f.path << " changed:\n  seen    " << Describe(seen)
-                              << "\n  written " << Describe(f.state);
-                same = false;
-            }
-        }
-        return same;
-    }
-
-    std::vector<Fixed> fixed;
-    KeyState written;  // the key the writers change, as last seen
-};
-
-TEST_F(RegistryFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewStore) {
-    const uint32_t seed = SeedOf();
-    std::printf("registry faults: seed %u (ZARNO_FAULT_SEED=%u repeats it)\n", seed, seed);
+TEST_F(RegistryFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewState) {
+    const unsigned long long seed = EnvNumber("ZARNO_FAULT_SEED", std::random_device{}());
+    const int rounds = (int)std::max(200ULL, EnvNumber("ZARNO_FAULT_ROUNDS", 200));
+    printf("registry fault seed %llu (ZARNO_FAULT_SEED=%llu repeats it), %d rounds\n", seed, seed, rounds);
+    RecordProperty("seed", std::to_string(seed));
     SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
+    std::mt19937_64 rng(seed);
 
-    // How long a step of the writer takes with a large value in the store
-    // (the fastest of a few, as other work on the machine only slows it), so
-    // that the delays reach over about two steps after the first.
-    double bigStep = 1;
-    {
-        SlowDiskOn slow;
-        HKEY k = NULL;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, WrittenKey, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
-        for (uint32_t i = 0; i < 5; i++) {
-            auto t0 = std::chrono::steady_clock::now();
-            ASSERT_EQ(Write(k, "Probe", {REG_BINARY, Pattern(i, BigSize)}), ERROR_SUCCESS);
-            bigStep = std::min(bigStep, Seconds(t0));
+    WriteFixedKeys();
+    if (HasFatalFailure()) return;
+    WriteValue(HKEY_CURRENT_USER, Target, "Version", REG_DWORD, Dword(0));
+    WriteValue(HKEY_CURRENT_USER, Target, "Stamp", REG_SZ, Stamp(0));
+    Tree model = {{"", {{"Version", {REG_DWORD, Dword(0)}}, {"Stamp", {REG_SZ, Stamp(0)}}}}};
+    Tree first;
+    ASSERT_TRUE(ReadTarget(first));
+    ASSERT_TRUE(first == model) << Difference(model, first);
+    ASSERT_TRUE(FixedIntact());
+
+    int version = 0;
+    int inCall = 0, tempLeft = 0, passedOn = 0, finished = 0, untouched = 0, limited = 0;
+    double started = Now();
+    for (int round = 0; round < rounds; round++) {
+        const bool large = rng() % 4 == 0;
+        std::vector<Op> ops = RoundOps(model, version, large);
+        // Deaths land within about the first step, which holds every kind of
+        // call, so that few writers finish: either the file size limit
+        // before one of those calls, or a kill at a random point of one, as
+        // long after it began as the call before took, times `share`.
+        const int reach = (int)(ops.size() / StepsPerRound);
+        Plan plan;
+        if (rng() % 3 == 0) {
+            plan.limitOp = (int)(rng() % reach);
+            plan.limitShare = std::uniform_real_distribution<double>(0, 0.98)(rng);
         }
-        ASSERT_EQ(RegDeleteValueA(k, "Probe"), ERROR_SUCCESS);
-        RegCloseKey(k);
-    }
-    ASSERT_GT(SlowSyncs, 0) << "the stand-in's fsync does not come to this program's own; no slow disk";
-    const int maxDelayUs = (int)(bigStep * 2e6);
+        const int killAt = 1 + (int)(rng() % reach);
+        const double share = std::uniform_real_distribution<double>(0, 1.2)(rng);
+        const bool passOn = rng() % 2 == 0;
+        std::ostringstream what;
+        what << "round " << round << (large ? ", large" : "") << ", ";
+        if (plan.limitOp >= 0)
+            what << "file size limit " << plan.limitShare << " before call " << plan.limitOp;
+        else
+            what << "kill at " << share << " into call " << killAt;
+        SCOPED_TRACE(what.str());
 
-    uint32_t done = 0;  // the last step the store is known to hold
-    int killedInWrite = 0, killedAfterCommit = 0, killedElsewhere = 0;
-    std::set<std::string> before = Leftovers();
-    auto begun = std::chrono::steady_clock::now();
-    for (int round = 0; round < Rounds; round++) {
-        const bool big = round % 2 == 0;
-        const int delayUs = std::uniform_int_distribution<int>(0, maxDelayUs)(random);
-        const std::string where = "round " + std::to_string(round) + " (delay " +
-                                  std::to_string(delayUs) + " us, " + (big ? "big" : "small") +
-                                  " values, from step " + std::to_string(done + 1) + ")";
+        const std::set<std::string> present = MachineFiles();
         int pipeFds[2];
         ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-        pid_t parent = getpid();
+        fflush(stdout);
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             close(pipeFds[0]);
-            Writer(pipeFds[1], parent, done + 1, big);
+            RunWriter(ops, plan, pipeFds[1]);
         }
         close(pipeFds[1]);
-
-        // The first step must go through whatever the last writer left.
-        Report first{};
-        bool gotFirst = NextReport(pipeFds[0], 10000, first);
-        if (gotFirst) std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-
+        Writer writer{pid, pipeFds[0]};
         std::vector<Report> reports;
-        if (gotFirst) reports.push_back(first);
         Report r;
+        if (plan.limitOp >= 0) {
+            writer.Wait(10);
+        } else {
+            // Follows the writer's reports up to the start of call killAt,
+            // timing its calls as it goes (a writer is slower than this
+            // process, its pages being copied as it touches them).
+            double began = 0, before = 0;
+            for (;;) {
+                pollfd p{pipeFds[0], POLLIN, 0};
+                ASSERT_EQ(poll(&p, 1, 10000), 1) << "the writer stalled";
+                if (read(pipeFds[0], &r, sizeof r) != (ssize_t)sizeof r) break;
+                reports.push_back(r);
+                if (r.event != Began) continue;
+                before = began;
+                began = Now();
+                if (r.op == killAt) {
+                    SleepFor(share * (began - before));
+                    break;
+                }
+            }
+        }
+        int status = writer.Kill();
         while (read(pipeFds[0], &r, sizeof r) == (ssize_t)sizeof r) reports.push_back(r);
-        close(pipeFds[0]);
-        ASSERT_TRUE(gotFirst) << where << ": the writer finished no step within 10 s";
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << where << ": the writer ended by itself, status " << status << ", last report step "
-            << reports.back().step << " rc " << reports.back().rc;
-        for (size_t i = 0; i < reports.size(); i++) {
-            ASSERT_EQ(reports[i].step, done + 1 + i) << where;
-            ASSERT_EQ(reports[i].rc, ERROR_SUCCESS) << where << ": step " << reports[i].step;
+
+        // What the writer got done: calls that returned, and the one it was in.
+        size_t ended = 0;
+        bool inFlight = false;
+        long limit = -1;
+        for (const Report& rep : reports) {
+            ASSERT_NE(rep.event, Failed) << KindNames[ops[rep.op].kind] << " " << ops[rep.op].key << " \""
+                                         << ops[rep.op].name << "\" failed: " << rep.value;
+            if (rep.event == Limited) limit = rep.value;
+            if (rep.event == Ended) {
+                ASSERT_EQ((size_t)rep.op, ended);
+                ended++;
+            }
+            if (rep.event != Limited) inFlight = rep.event == Began;
         }
-        const uint32_t reported = reports.back().step;
-
-        ASSERT_TRUE(LockIsFree()) << where << ": the dead writer's lock is still held";
-        std::set<std::string> after = Leftovers(), left;
-        std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
-                            std::inserter(left, left.begin()));
-        ASSERT_LE(left.size(), 1u) << where << ": one writer left several files";
-        before = after;
-
-        KeyState old = written;
-        for (uint32_t s = done + 1; s <= reported; s++) Apply(old, s, big);
-        KeyState next = old;
-        Apply(next, reported + 1, big);
-
-        KeyState seen;
-        std::string error;
-        ASSERT_TRUE(ReadKey(HKEY_CURRENT_USER, WrittenKey, seen, error))
-            << where << ": the store cannot be read: " << error;
-        if (seen == old) {
-            done = reported;
-        } else if (seen == next) {
-            done = reported + 1;
+        const bool overLimit = WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
+        if (WIFEXITED(status)) {
+            ASSERT_EQ(WEXITSTATUS(status), 0);
+            ASSERT_EQ(ended, ops.size());
+            finished++;
         } else {
-            FAIL() << where << ": torn or mixed state after step " << reported << ":\n  seen " << Describe(seen)
-                   << "\n  old  " << Describe(old) << "\n  new  " << Describe(next);
+            ASSERT_TRUE(overLimit || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) << status;
         }
-        written = seen;
-        ASSERT_TRUE(ExpectFixedKeys(where));
+        // What the dead writer left behind: its temporary file, if anything.
+        std::vector<std::string> left;
+        for (const auto& name : MachineFiles())
+            if (!present.count(name)) left.push_back(name);
+        ASSERT_LE(left.size(), 1u) << left[0] << " and " << left[1];
+        const bool leftTemp = !left.empty();
+        const std::string temp = leftTemp ? MachinePath(left[0]) : "";
+        inCall += inFlight;
+        tempLeft += leftTemp;
 
-        if (!left.empty()) {
-            // A partial file means the kill came before the rename, so the
-            // step that was being written is not in the store.
-            EXPECT_EQ(done, reported) << where << ": " << *left.begin()
-                                      << " left behind, yet the store holds the step";
-            killedInWrite++;
-        } else if (done == reported + 1) {
-            killedAfterCommit++;
-        } else {
-            killedElsewhere++;
+        // The registry from scratch: the state after every call that returned,
+        // and perhaps the one in flight, unless the writer died before its
+        // rename (its temporary file is still there).
+        ASSERT_TRUE(FileWellFormed());
+        Tree actual;
+        ASSERT_TRUE(ReadTarget(actual));
+        Tree before = ApplyPrefix(model, ops, ended);
+        size_t done = ended;
+        if (!(actual == before)) {
+            ASSERT_TRUE(inFlight && !leftTemp)
+                << "not the state after the " << ended << " calls that returned"
+                << (leftTemp ? " (the call in flight had not renamed its file)" : "")
+                << Difference(before, actual);
+            Tree after = before;
+            Apply(after, ops[ended]);
+            ASSERT_TRUE(actual == after)
+                << "neither the state before nor after " << KindNames[ops[ended].kind] << " "
+                << ops[ended].key << " \"" << ops[ended].name
+                << "\"; against before:" << Difference(before, actual);
+            done++;
         }
+        ASSERT_TRUE(FixedIntact());
+        if (overLimit) {
+            // The writer died in the middle of writing its new file, with
+            // exactly as much of it on disk as the limit let through.
+            ASSERT_TRUE(inFlight && limit >= 0);
+            ASSERT_TRUE(leftTemp) << "no temporary file after a death at the file size limit";
+            EXPECT_EQ((long)fs::file_size(temp), limit);
+            limited++;
+        }
+        untouched += done == 0;
+        model = actual;
+        if (done > 0) version = ops[done - 1].version;
+
+        // The dead writer holds no lock.
+        int lock = open(MachinePath("registry.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(lock, 0);
+        EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0) << "the registry is still locked";
+        close(lock);
+
+        // The next writer, in this process, then the next round's. When the
+        // dead one left its temporary file, either leave it where it is, or
+        // pass it on under this process's name, as a new writer given the
+        // same process number would find it, and longer than anything written
+        // here, with a key in its tail: writing over it must replace all of it.
+        std::string mine = TempFileOf(getpid());
+        if (leftTemp && passOn) {
+            passedOn++;
+            ASSERT_EQ(rename(temp.c_str(), mine.c_str()), 0);
+            std::ofstream tail(mine, std::ios::binary | std::ios::app);
+            tail << std::string(fs::file_size(MachinePath("registry.txt")) + 4096, '\n')
+                 << "[HKEY_CURRENT_USER\\" << Target << "\\Ghost]\n\"Boo\"=4:\"\\x01\\x00\\x00\\x00\"\n";
+        }
+        {
+            HKEY k;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, Target, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+            std::string checked = Dword((uint32_t)round);
+            ASSERT_EQ(RegSetValueExA(k, "Checked", 0, REG_DWORD, (const BYTE*)checked.data(), 4),
+                      ERROR_SUCCESS)
+                << "the next writer is refused" << (leftTemp ? " after a dead writer's temporary file" : "");
+            model[""]["Checked"] = Data{REG_DWORD, checked};
+            // The large value stays only for a round that writes it again.
+            if (model[""].count("Bulk")) {
+                ASSERT_EQ(RegDeleteValueA(k, "Bulk"), ERROR_SUCCESS);
+                model[""].erase("Bulk");
+            }
+            RegCloseKey(k);
+        }
+        // What it wrote is read back with the next round's state.
+        ASSERT_FALSE(FileExists(mine)) << "the next writer did not write over " << mine;
     }
-    const double loop = Seconds(begun);
-    std::printf("registry faults: %d rounds, %u steps in %.2f s (a big step %.1f ms, delays up to %d us):\n"
-                "  %d kills inside a write (a partial file left), %d after the store was replaced"
-                " but before the writer reported it,\n  %d before a write began (while reading the store or"
-                " between steps)\n",
-                Rounds, done, loop, bigStep * 1e3, maxDelayUs, killedInWrite, killedAfterCommit,
-                killedElsewhere);
-    EXPECT_GT(killedInWrite, 0) << "no kill landed inside a write; the delays do not reach one";
+    double took = Now() - started;
 
-    // After all the dead writers, this process writes and reads back as usual.
-    HKEY k = NULL;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, WrittenKey, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
-    ASSERT_EQ(Write(k, "After", {REG_SZ, "written last"}), ERROR_SUCCESS);
-    RegCloseKey(k);
-    written.values["After"] = {REG_SZ, "written last"};
-    ExpectStore(written, "after the loop");
+    Tree last;
+    ASSERT_TRUE(ReadTarget(last));
+    EXPECT_TRUE(last == model) << Difference(model, last);
+    EXPECT_TRUE(FixedIntact());
+    EXPECT_TRUE(FileWellFormed());
+    printf("%d rounds in %.1f s: %d writers died inside a call, %d of them before renaming their new file "
+           "(%d at the file size limit; %d of the files passed on to the next writer), %d before any call "
+           "returned, %d finished; version %d reached\n",
+           rounds, took, inCall, tempLeft, limited, passedOn, untouched, finished, version);
+    // The deaths must have landed where a fault would show: inside calls,
+    // and between the write of a new file and its rename.
+    EXPECT_GE(inCall, rounds / 2);
+    EXPECT_GE(tempLeft, rounds / 8);
 }
 
-// A partial file that a writer killed inside a write leaves behind is not
-// read as the store, and does not stop the next write or leak into it, also
-// when the next writer has the dead one's process id.
-TEST_F(RegistryFaults, FilesLeftByADeadWriterDoNotStopTheNext) {
-    struct Case {
-        const char* what;
-        std::string file;   // in the machine directory
-        std::string bytes;  // written there first
-    } cases[] = {
-        {"a partial file of another writer", "registry.txt.tmp.999999",
-         "; The registry of the emulated machine.\n\n[HKEY_CURRENT_USER\\Software\\Zt\\Faults]\n"
-         "\"Version\"=1:\"torn"},
-        // Longer than the new store and ending in values of the written key,
-        // so that a write that kept the old bytes past its own end shows.
-        {"a partial file under this process's own id (its id reused)",
-         "registry.txt.tmp." + std::to_string(getpid()),
-         std::string(200000, 'x') + "\n[HKEY_CURRENT_USER\\Software\\Zt\\Faults]\n"
-         "\"Version\"=1:\"stale\"\n\"Extra\"=1:\"stale\"\n"},
-    };
-    int n = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::ofstream(MachinePath(c.file), std::ios::binary) << c.bytes;
-        EXPECT_TRUE(ExpectStore(written, "with the file in place"));
-
-        Data d{REG_SZ, "case " + std::to_string(n++)};
-        HKEY k = NULL;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, WrittenKey, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
-        EXPECT_EQ(Write(k, "Version", d), ERROR_SUCCESS);
-        RegCloseKey(k);
-        written.values["Version"] = d;
-        EXPECT_TRUE(ExpectStore(written, "after the next write"));
-        EXPECT_TRUE(LockIsFree());
-        // The next writer clears what dead writers left, and leaves nothing.
-        EXPECT_EQ(Leftovers(), std::set<std::string>{});
-    }
-}
-
-// A store file that exists but cannot be read is never replaced by what
-// little could be read of it: writes fail, and the file stays as it was.
+// A store file that exists but cannot be read is never replaced by the
+// little that could be read of it: writes fail, and the file stays as it was.
 TEST_F(RegistryFaults, AStoreThatCannotBeReadIsNeverOverwritten) {
+    WriteFixedKeys();
+    if (HasFatalFailure()) return;
     std::string file = MachinePath("registry.txt");
     std::string saved = file + ".saved";
     ASSERT_EQ(rename(file.c_str(), saved.c_str()), 0);
     ASSERT_EQ(symlink("registry.txt", file.c_str()), 0);  // a loop: opening fails
     HKEY k = NULL;
-    DWORD disposition = 0;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Zt\\Other", 0, NULL, 0, KEY_ALL_ACCESS,
-                              NULL, &k, &disposition),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Target, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL),
               ERROR_ACCESS_DENIED);
     struct stat st;
     ASSERT_EQ(lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the unreadable store was replaced";
     ASSERT_EQ(unlink(file.c_str()), 0);
     ASSERT_EQ(rename(saved.c_str(), file.c_str()), 0);
-    EXPECT_TRUE(ExpectStore(written, "once readable again"));
+    EXPECT_TRUE(FixedIntact());
 }
 
 }  // namespace
