@@ -95,4 +95,31 @@ TEST(RemoveTreeGuarded, RemovesAnApplicationDirectoryInTheMachine) {
     EXPECT_TRUE(fs::exists(FolderOf(CSIDL_PROGRAM_FILES)));
 }
 
+// A location that is a link, or that passes through one, is not walked:
+// its name says nothing of the folder it leads to.
+TEST(RemoveTreeGuarded, LeavesALocationThroughALinkAlone) {
+    TestMode = 0;
+    fs::path windows = FolderOf(CSIDL_WINDOWS);
+    fs::path marker = windows / "keep.txt";
+    std::ofstream(marker) << "x";
+    fs::path programs = FolderOf(CSIDL_PROGRAM_FILES);
+    fs::path link = programs / "ZarnoLinkApp";
+    fs::create_directory_symlink(windows, link);
+    fs::create_directories(windows / "Sub");
+    std::ofstream(windows / "Sub" / "keep.txt") << "y";
+    for (std::string dir : {link.string() + PATH_SEP, link.string(),
+                            (link / "Sub").string() + PATH_SEP}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(-1, RemoveTreeGuarded(dir.c_str())) << dir;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "refusing to remove protected folder: " + dir + "\n");
+        EXPECT_TRUE(fs::exists(marker));
+        EXPECT_TRUE(fs::exists(windows / "Sub" / "keep.txt"));
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+    fs::remove(link);
+    fs::remove_all(windows / "Sub");
+    fs::remove(marker);
+}
+
 }  // namespace

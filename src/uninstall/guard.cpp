@@ -85,8 +85,33 @@ int IsProtectedFolder(const char* dir) {
     return IsProtectedPath(normal);
 }
 
+// 1 when the directory, or a folder on its way from the root, is a link
+// (a junction or symbolic link): what it leads to cannot be judged by its
+// name, so such a location is not walked at all.
+static int LeadsThroughLink(const char* dir) {
+    char path[TextSize];
+    char* filePart = NULL;
+    DWORD length = GetFullPathNameA(dir, sizeof path, path, &filePart);
+    if (length == 0 || length >= sizeof path) return 0;  // judged by name only
+    for (char* p = path + 1;; p++) {
+        // Each prefix that ends before a separator names a folder; "C:"
+        // alone would name the drive's current folder, so it is passed over.
+        if (*p == PATH_SEP || *p == '\0') {
+            char kept = *p;
+            if (p[-1] != ':' && p[-1] != PATH_SEP) {
+                *p = '\0';
+                DWORD attributes = GetFileAttributesA(path);
+                *p = kept;
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    return 1;
+            }
+            if (kept == '\0') return 0;
+        }
+    }
+}
+
 int RemoveTreeGuarded(const char* dir) {
-    if (IsProtectedFolder(dir)) {
+    if (IsProtectedFolder(dir) || LeadsThroughLink(dir)) {
         printf("refusing to remove protected folder: %s\n", dir != NULL ? dir : "");
         return -1;
     }
