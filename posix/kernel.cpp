@@ -58,6 +58,11 @@ std::string FullPath(const std::string& name) {
     return out;
 }
 
+// A path as Windows hands it to the file system: "." and ".." taken by name
+// before any link is followed (POSIX would follow "link/.." into the link's
+// parent). An empty path stays empty, naming nothing.
+std::string WinPath(const char* name) { return name && *name ? FullPath(name) : std::string(); }
+
 // Copies text and its NUL when it fits; the Windows return convention.
 DWORD GiveString(const std::string& text, DWORD size, LPSTR buffer) {
     if (!buffer || size <= text.size()) return (DWORD)text.size() + 1;
@@ -168,6 +173,9 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
         errno = EINVAL;
         return FALSE;
     }
+    std::string fromPath = WinPath(from), toPath = WinPath(to);
+    from = fromPath.c_str();
+    to = toPath.c_str();
     int in = open(from, O_RDONLY | O_CLOEXEC);
     if (in < 0) return FALSE;
     struct stat src;
@@ -217,9 +225,11 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     return ok ? TRUE : FALSE;
 }
 
-DWORD GetFileAttributesA(LPCSTR path) {
+DWORD GetFileAttributesA(LPCSTR name) {
     struct stat st;
-    if (!path || lstat(path, &st) != 0) return INVALID_FILE_ATTRIBUTES;
+    std::string whole = WinPath(name);
+    const char* path = whole.c_str();
+    if (lstat(path, &st) != 0) return INVALID_FILE_ATTRIBUTES;
     if (S_ISLNK(st.st_mode)) {
         DWORD attrs = FILE_ATTRIBUTE_REPARSE_POINT;
         struct stat target;
@@ -281,7 +291,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         errno = ENOENT;
         return INVALID_HANDLE_VALUE;
     }
-    std::string whole = pattern;
+    std::string whole = WinPath(pattern);
     size_t slash = whole.rfind('/');
     std::string dir = slash == std::string::npos ? "." : whole.substr(0, slash + 1);
     std::string last = slash == std::string::npos ? whole : whole.substr(slash + 1);
@@ -317,14 +327,22 @@ BOOL FindClose(HANDLE find) {
 }
 
 #undef fopen
-FILE* StandInOpenFile(const char* path, const char* mode) {
+FILE* StandInOpenFile(const char* name, const char* mode) {
     struct stat st;
-    if (path && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string path = WinPath(name);
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         errno = EACCES;  // as the Windows C runtime reports it
         return NULL;
     }
-    return fopen(path, mode);
+    return fopen(path.c_str(), mode);
 }
+
+// The C runtime's remove, bound in place of the C library's by the linker
+// (--wrap=remove), and _rmdir and _access: each takes its path as Windows does.
+extern "C" int __real_remove(const char* path);
+extern "C" int __wrap_remove(const char* name) { return __real_remove(WinPath(name).c_str()); }
+int _rmdir(const char* name) { return rmdir(WinPath(name).c_str()); }
+int _access(const char* name, int mode) { return access(WinPath(name).c_str(), mode); }
 
 DWORD GetLastError(void) {
     switch (errno) {

@@ -2,4 +2,10 @@
 #pragma once
 #include <unistd.h>
 
-static inline int _rmdir(const char* path) { return rmdir(path); }
+#ifdef __cplusplus
+extern "C" {
+#endif
+int _rmdir(const char* path);
+#ifdef __cplusplus
+}
+#endif

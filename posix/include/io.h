@@ -2,4 +2,10 @@
 #pragma once
 #include <unistd.h>
 
-static inline int _access(const char* path, int mode) { return access(path, mode); }
+#ifdef __cplusplus
+extern "C" {
+#endif
+int _access(const char* path, int mode);
+#ifdef __cplusplus
+}
+#endif

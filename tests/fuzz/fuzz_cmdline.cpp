@@ -1,0 +1,244 @@
+// The program's whole start-up and dispatch (AppMain) on arbitrary command
+// lines, in-process, against a model of what each command line must do.
+//
+// Input: the first byte chooses the machine the run starts from (bits 0-1:
+// the product "demo" registered nowhere, under HKLM, under HKCU or under
+// both; bit 2: the user is no administrator); the rest, split at NUL bytes,
+// is argv[1..]. argv[0] is always the sandbox's installed executable, so the
+// program only ever locates itself, and registers or removes, inside the
+// sandbox. See fuzz_sandbox.h for what keeps the runs inside it.
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz_sandbox.h"
+
+namespace {
+
+using fz::Box;
+using fz::Cut;
+using fz::Fail;
+using fz::Show;
+using fz::Values;
+
+const char About[] =
+    "For more information about this utility, contact zarno's support.\n\r"
+    "Copyright (C) zarno. All rights reserved.";
+const char Permission[] =
+    "You must have permission to update LOCAL_MACHINE Registry,\nlike Administrator. You must "
+    "reinstall.";
+const char DemoDisplay[] = "Demo Plug-in";
+
+std::string Lower(const std::string& s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return out;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+Values Entry(const std::string& display, const std::string& uninstall,
+             const std::string& location) {
+    return {{"DisplayName", {REG_SZ, display}},
+            {"UninstallString", {REG_SZ, uninstall}},
+            {"InstallLocation", {REG_SZ, location}}};
+}
+
+// The Uninstall entries of the machine, as the model expects them: by root
+// (0 HKLM, 1 HKCU) and lower-case name.
+struct Machine {
+    std::map<std::string, Values> entries[2];
+    bool nonAdmin = false;
+};
+
+HKEY RootKey(int root) { return root == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// The box that refuses a product name, or none for a good name.
+std::optional<std::string> NameProblem(const std::string& name) {
+    if (name.empty()) return std::string("Invalid product name: it is empty.");
+    if (name.size() > 255)
+        return std::string("Invalid product name: it is longer than 255 characters.");
+    if (name.find('\\') != std::string::npos || name.find('"') != std::string::npos)
+        return Cut("Invalid product name '" + name + "': it holds a backslash or a double quote.");
+    return std::nullopt;
+}
+
+// The root whose entry `name` opens with full rights: HKLM first, then HKCU;
+// -1 for none.
+int FoundRoot(const Machine& m, const std::string& name) {
+    std::string key = Lower(name);
+    if (!m.nonAdmin && m.entries[0].count(key)) return 0;
+    if (m.entries[1].count(key)) return 1;
+    return -1;
+}
+
+bool HasControl(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20) return true;
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = (fz::Setup("cmdline"), true);
+    (void)ready;
+    uint8_t flags = size > 0 ? data[0] : 0;
+    std::vector<std::string> args = {Box.self};
+    if (size > 1) {
+        std::string rest((const char*)data + 1, size - 1);
+        size_t start = 0;
+        for (;;) {
+            size_t nul = rest.find('\0', start);
+            args.push_back(rest.substr(start, nul == std::string::npos ? nul : nul - start));
+            if (nul == std::string::npos) break;
+            start = nul + 1;
+        }
+    }
+    if (args.size() > 16) return -1;  // every command has at most 4; not worth the corpus
+
+    // The machine before the run, and the model's copy of it.
+    fz::ResetMachine();
+    fz::Restore();
+    if (unlink((Box.temp + "zarnouns").c_str()) != 0 && errno != ENOENT) Fail("cannot clear temp");
+    Machine model;
+    Values demo = Entry(DemoDisplay, Quoted(Box.self) + " -u " + Quoted("demo"), Box.install);
+    for (int root = 0; root < 2; root++) {
+        if (!(flags & (1 << root))) continue;
+        fz::WriteKey(RootKey(root), fz::EntryPrefix + std::string("demo"), demo);
+        model.entries[root]["demo"] = demo;
+    }
+    if (flags & 4) {
+        fz::SetNonAdmin();
+        model.nonAdmin = true;
+    }
+    fz::AnswerYes(4);
+    fz::FreshProcessState();
+    fz::Starts.clear();
+    std::map<std::string, char> before = fz::Snapshot();
+
+    std::vector<std::string> storage = args;
+    std::vector<char*> argv;
+    for (std::string& a : storage) argv.push_back(&a[0]);
+    argv.push_back(NULL);
+    fz::BeginTrace();
+    fz::EnterSandbox();
+    int rc = AppMain((int)args.size(), argv.data());
+    fz::LeaveSandbox();
+    std::string trace = fz::EndTrace();
+    int leaked = fz::CloseOpenKeys();
+
+    std::string context = "command line:";
+    for (size_t i = 1; i < args.size(); i++) context += " " + Show(args[i]);
+    context += "\nstandard output:\n" + trace;
+    if (rc != 0) Fail("AppMain returned " + std::to_string(rc), context);
+    fz::ExpectIntact(context);
+    if (leaked != 0) Fail(std::to_string(leaked) + " registry key(s) left open", context);
+    if (SelfPath != Box.self || SelfDir != Box.install || strcmp(SelfName, "zarnouns") != 0)
+        Fail("the executable was located wrongly", std::string(SelfPath) + "\n" + context);
+
+    // The model: the test switch, then the command table.
+    std::vector<std::string> rest = args;
+    bool test = rest.size() > 1 && rest[1] == "-t";
+    if (test) rest.erase(rest.begin() + 1);
+    if (TestMode != (test ? 1 : 0)) Fail("TestMode is " + std::to_string(TestMode), context);
+    char command = 'a';
+    if (rest.size() == 3 && rest[1] == "-u") command = 'u';
+    if (rest.size() == 3 && rest[1] == "-d") command = 'd';
+    if (rest.size() == 4 && rest[1] == "-r") command = 'r';
+
+    std::vector<std::pair<unsigned, std::string>> boxes;
+    std::vector<fz::StartAttempt> starts;
+    bool removesInstall = false, copiesSelf = false;
+    std::string name = command == 'a' ? "" : rest[2];
+    std::optional<std::string> problem = command == 'a' ? std::nullopt : NameProblem(name);
+    if (command == 'a') {
+        boxes.push_back({MB_OK, About});
+    } else if (problem) {
+        boxes.push_back({MB_OK, *problem});
+    } else if (command == 'r') {
+        const std::string& display = rest[3];
+        std::string uninstall = Quoted(Box.self) + " -u " + Quoted(name);
+        if (display.size() >= TextSize) {
+            boxes.push_back({MB_OK, "Invalid display name: it is longer than 1023 characters."});
+        } else if (uninstall.size() >= TextSize) {
+            boxes.push_back(
+                {MB_OK, "Cannot register: the uninstall command is longer than 1023 characters."});
+        } else if (HasControl(name)) {
+            boxes.push_back({MB_OK, Permission});  // no key of that name under either root
+        } else {
+            model.entries[model.nonAdmin ? 1 : 0][Lower(name)] =
+                Entry(display, uninstall, Box.install);
+        }
+    } else {
+        int root = FoundRoot(model, name);
+        if (root < 0) {
+            boxes.push_back({MB_OK, Cut("'" + name + "' not installed!")});
+        } else {
+            if (command == 'u') {
+                starts.push_back({Quoted(Box.temp + "zarnouns") + " -d " + Quoted(name), Box.temp});
+                copiesSelf = true;
+                if (trace.find("Cannot execute the uninstaller in temporary directory.\n") ==
+                    std::string::npos)
+                    Fail("no trace of the failed start", context);
+            }
+            boxes.push_back({MB_YESNOCANCEL, "Are you sure to uninstall '" +
+                                                 std::string(DemoDisplay) +
+                                                 "'?\nAll files will be removed.\n\n"
+                                                 "(Please close all running sessions)"});
+            if (test) {
+                boxes.push_back(
+                    {MB_OK, "Cannot completely remove files. You must manually delete:\n'" +
+                                Box.install + "'."});
+            } else {
+                boxes.push_back(
+                    {MB_OK, "Successfully uninstalled '" + std::string(DemoDisplay) + "'."});
+                model.entries[root].erase(Lower(name));
+                removesInstall = true;
+            }
+            if (trace.find("delete: " + name + " (" + Box.install + ")\n") == std::string::npos)
+                Fail("no trace line of the deletion", context);
+        }
+    }
+
+    fz::ExpectBoxes(boxes);
+
+    bool sameStarts = fz::Starts.size() == starts.size();
+    for (size_t i = 0; sameStarts && i < starts.size(); i++)
+        sameStarts = fz::Starts[i].commandLine == starts[i].commandLine &&
+                     fz::Starts[i].directory == starts[i].directory;
+    if (!sameStarts) {
+        std::string shown;
+        for (const auto& s : fz::Starts)
+            shown += "  " + Show(s.commandLine) + " in " + s.directory + "\n";
+        Fail("unexpected process starts", shown + context);
+    }
+    if (copiesSelf && fz::ReadFile(Box.temp + "zarnouns") != fz::SelfContent)
+        Fail("the executable was not copied into the temporary directory", context);
+
+    // Files: only a confirmed uninstall outside test mode removes anything,
+    // and then exactly the installation folder and what it holds.
+    std::map<std::string, char> removed = fz::Removed(before, fz::Snapshot());
+    std::map<std::string, char> expected;
+    if (removesInstall)
+        for (const auto& entry : before)
+            if (fz::Under(entry.first, "install")) expected.insert(entry);
+    if (removed != expected)
+        Fail("unexpected removals",
+             "removed:\n" + fz::Listing(removed) + "expected:\n" + fz::Listing(expected) + context);
+
+    // Registry: every entry the model knows of, under both roots, exactly.
+    std::vector<std::string> names = {"demo"};
+    if (command != 'a' && !problem && !HasControl(name)) names.push_back(Lower(name));
+    for (int root = 0; root < 2; root++)
+        for (const std::string& n : names) {
+            auto it = model.entries[root].find(n);
+            fz::ExpectKey(
+                RootKey(root), fz::EntryPrefix + n,
+                it == model.entries[root].end() ? std::nullopt : std::optional<Values>(it->second));
+        }
+    return 0;
+}

@@ -1,0 +1,610 @@
+// The sandbox that the in-process fuzz targets run the program in, and the
+// checks they share. Included by exactly one source file of each target.
+//
+// Safety does not rest on the program's own guard:
+// - the target is linked with --wrap=CreateProcessA, so the program's process
+//   start lands in __wrap_CreateProcessA below, which starts nothing (Setup
+//   checks that the wrap is in effect before the first input);
+// - standard input is /dev/null and every box is answered from the machine's
+//   answers file, so no box ever waits for a person;
+// - the machine directory, the temporary directory, the special folders, the
+//   home directory and the current directory all lie inside the sandbox, and
+//   every path a target lets the program act on is resolved first (symbolic
+//   links followed) and replaced when it leads outside;
+// - a canary directory next to the sandbox must survive every input.
+// Runs are independent: before each, the registry, the boxes and answers and
+// the sandbox's files are put back, and the program's globals are cleared as
+// a new process would find them.
+#pragma once
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "zarnouns.h"
+
+namespace fz {
+
+namespace fs = std::filesystem;
+
+// ---- Reporting ------------------------------------------------------------
+
+// Bytes as C escapes, for failure reports.
+inline std::string Show(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+            out.push_back((char)c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out.push_back((char)c);
+        }
+    }
+    return out + "\"";
+}
+
+// The directory the fuzzer was started in; see EnterSandbox.
+inline int StartDirectory = -1;
+
+// A broken expectation: reported, then a crash, so that libFuzzer keeps the
+// input (written where it was told, relative to where it was started).
+[[noreturn]] inline void Fail(const std::string& what, const std::string& detail = "") {
+    if (StartDirectory >= 0 && fchdir(StartDirectory) != 0) perror("fchdir");
+    fprintf(stderr, "\n*** %s\n%s\n", what.c_str(), detail.c_str());
+    abort();
+}
+
+// ---- The sandbox ----------------------------------------------------------
+
+struct Sandbox {
+    std::string root;     // resolved, no trailing '/'
+    std::string machine;  // root/machine, the stand-in's machine directory
+    std::string install;  // root/install/, the installation folder (SelfDir)
+    std::string self;     // install + "zarnouns": argv[0] of every run
+    std::string cwd;      // root/cwd, the current directory of every run
+    std::string temp;     // the stand-in's temporary directory, ending in '/'
+    std::string outside;  // next to the sandbox: holds the canary
+    std::string canary;   // outside + "/canary.txt"
+    std::string trace;    // standard output of one run
+};
+inline Sandbox Box;
+
+// Content of the file that stands for the executable. It is no program and
+// is not executable, so not even a real CreateProcessA could run a copy.
+inline const char SelfContent[] = "stand-in for the installed executable\n";
+
+inline bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) Fail("cannot write " + path, strerror(errno));
+    if (write(fd, bytes.data(), bytes.size()) != (ssize_t)bytes.size())
+        Fail("cannot write " + path, strerror(errno));
+    close(fd);
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::string out;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == NULL) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
+    fclose(file);
+    return out;
+}
+
+inline std::string MakeTempDir(const std::string& parent, const std::string& stem) {
+    std::string pattern = parent + "/" + stem + "-XXXXXX";
+    if (mkdtemp(&pattern[0]) == NULL) Fail("cannot make " + pattern, strerror(errno));
+    char* real = realpath(pattern.c_str(), NULL);
+    if (real == NULL) Fail("cannot resolve " + pattern, strerror(errno));
+    std::string out = real;
+    free(real);
+    return out;
+}
+
+inline bool Under(const std::string& path, const std::string& dir) {
+    return path == dir || path.compare(0, dir.size() + 1, dir + "/") == 0;
+}
+
+// The special folders of the stand-in machine: every one the program's table
+// names (the Windows and system folders among them).
+inline std::vector<std::string> SpecialFolderPaths() {
+    std::vector<std::string> out;
+    for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++)
+        out.push_back(StandInFolderPath(row->csidl));
+    return out;
+}
+
+// The fixed layout of the sandbox, relative to its root, put back before
+// every input. A symbolic link "install/link" leads to "linked", which lies
+// outside the installation: its file must outlive every removal of the
+// installation.
+struct Item {
+    std::string path;
+    char kind;  // 'd' directory, 'f' file, 'l' link to root/linked
+};
+
+inline std::vector<Item> Layout() {
+    std::vector<Item> items = {
+        {"install", 'd'},
+        {"install/sub", 'd'},
+        {"install/zarnouns", 'f'},
+        {"install/harbo.dll", 'f'},
+        {"install/sub/x.txt", 'f'},
+        {"linked", 'd'},
+        {"linked/keep.txt", 'f'},
+        {"install/link", 'l'},
+        {"other/deep/a/b", 'd'},
+        {"other/file.txt", 'f'},
+        {"other/deep/a/b/c.txt", 'f'},
+        {"cwd", 'd'},
+        {"cwd/here.txt", 'f'},
+        {"home", 'd'},
+        {"machine/temp", 'd'},
+        {"elsewhere", 'd'},
+    };
+    for (const std::string& folder : SpecialFolderPaths()) {
+        std::string rel = folder.substr(Box.root.size() + 1);
+        items.push_back({rel, 'd'});
+        items.push_back({rel + "/harbo.dll", 'f'});
+        items.push_back({rel + "/harbo-sub", 'd'});
+        items.push_back({rel + "/harbo-sub/inner.txt", 'f'});
+    }
+    return items;
+}
+
+inline void Restore() {
+    for (const Item& item : Layout()) {
+        std::string path = Box.root + "/" + item.path;
+        if (Exists(path)) continue;
+        if (item.kind == 'd') {
+            std::error_code error;
+            fs::create_directories(path, error);
+            if (error) Fail("cannot make " + path, error.message());
+        } else if (item.kind == 'f') {
+            WriteFile(path, path == Box.self ? SelfContent : item.path + "\n");
+        } else if (symlink((Box.root + "/linked").c_str(), path.c_str()) != 0) {
+            Fail("cannot link " + path, strerror(errno));
+        }
+    }
+}
+
+// The program runs with the sandbox's "cwd" as its current directory, so
+// that relative paths stay inside; libFuzzer itself must get the directory
+// it was started in back, as it reads and writes inputs by the paths it was
+// given.
+inline void EnterSandbox() {
+    if (chdir(Box.cwd.c_str()) != 0) Fail("cannot enter " + Box.cwd, strerror(errno));
+}
+
+inline void LeaveSandbox() {
+    if (fchdir(StartDirectory) != 0) Fail("cannot go back to the start directory", strerror(errno));
+}
+
+// A path as the program sees it from its current directory.
+inline std::string FromSandbox(const std::string& path) {
+    return !path.empty() && path[0] == '/' ? path : Box.cwd + "/" + path;
+}
+
+// Everything below the root, by path relative to it, with its kind as lstat
+// gives it; links are listed, never followed.
+inline std::map<std::string, char> Snapshot() {
+    std::map<std::string, char> out;
+    std::error_code error;
+    fs::recursive_directory_iterator it(Box.root, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        std::string path = it->path().string();
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        char kind = S_ISLNK(st.st_mode) ? 'l' : S_ISDIR(st.st_mode) ? 'd' : 'f';
+        out[path.substr(Box.root.size() + 1)] = kind;
+    }
+    if (error) Fail("cannot list the sandbox", error.message());
+    return out;
+}
+
+// What was in `before` and is not in `after`.
+inline std::map<std::string, char> Removed(const std::map<std::string, char>& before,
+                                           const std::map<std::string, char>& after) {
+    std::map<std::string, char> out;
+    for (const auto& entry : before)
+        if (after.find(entry.first) == after.end()) out.insert(entry);
+    return out;
+}
+
+inline std::string Listing(const std::map<std::string, char>& entries) {
+    std::string out;
+    for (const auto& entry : entries)
+        out += std::string(1, entry.second) + " " + entry.first + "\n";
+    return out.empty() ? "(nothing)\n" : out;
+}
+
+// Where a path leads, as Windows (and the stand-in) resolves it from the
+// current directory of the runs: "." and ".." are first taken by name, then
+// every existing component is resolved with its links followed. Empty when a
+// link dangles.
+inline std::string ByName(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(start, slash - start);
+        start = slash + 1;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    std::string out;
+    for (const auto& part : parts) out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+inline std::string Resolve(const std::string& text) {
+    std::string whole = ByName(FromSandbox(text));
+    std::string current = "/";
+    bool existing = true;
+    size_t start = 0;
+    while (start <= whole.size()) {
+        size_t slash = whole.find('/', start);
+        if (slash == std::string::npos) slash = whole.size();
+        std::string part = whole.substr(start, slash - start);
+        start = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            size_t last = current.rfind('/');
+            current = last == 0 ? "/" : current.substr(0, last);
+            continue;
+        }
+        std::string next = current == "/" ? "/" + part : current + "/" + part;
+        struct stat st;
+        if (existing && lstat(next.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                char* real = realpath(next.c_str(), NULL);
+                if (real == NULL) return std::string();
+                next = real;
+                free(real);
+            }
+        } else {
+            existing = false;
+        }
+        current = next;
+    }
+    return current;
+}
+
+inline bool InsideSandbox(const std::string& text) {
+    std::string resolved = Resolve(text);
+    return !resolved.empty() && Under(resolved, Box.root);
+}
+
+// ---- Process start ------------------------------------------------------
+
+struct StartAttempt {
+    std::string commandLine;
+    std::string directory;
+};
+inline std::vector<StartAttempt> Starts;
+
+}  // namespace fz
+
+// Bound in place of CreateProcessA (-Wl,--wrap=CreateProcessA): records the
+// attempt and refuses it the way a failed start is reported.
+extern "C" BOOL __wrap_CreateProcessA(LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                      LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                                      LPCSTR currentDirectory, LPSTARTUPINFOA,
+                                      LPPROCESS_INFORMATION) {
+    fz::Starts.push_back(
+        {commandLine != NULL ? commandLine : "", currentDirectory != NULL ? currentDirectory : ""});
+    errno = ENOENT;
+    return FALSE;
+}
+
+// Bound in place of fsync (-Wl,--wrap=fsync) for the stand-in's registry and
+// answers files: nothing in the sandbox needs to outlive a crash.
+extern "C" int __wrap_fsync(int fd) { return fcntl(fd, F_GETFD) == -1 ? -1 : 0; }
+
+namespace fz {
+
+// ---- Message boxes and standard output ----------------------------------
+
+struct Shown {
+    unsigned type;
+    std::string caption;
+    std::string text;
+};
+
+inline const char Caption[] = "zarno's Uninstall Utility v0.3";
+
+inline std::string Unescape(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); i++) {
+        if (field[i] != '\\' || i + 1 == field.size()) {
+            out.push_back(field[i]);
+            continue;
+        }
+        char e = field[++i];
+        out.push_back(e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e);
+    }
+    return out;
+}
+
+// The boxes of the last run, from the machine's boxes.log.
+inline std::vector<Shown> BoxesShown() {
+    std::vector<Shown> out;
+    std::string log = ReadFile(Box.machine + "/boxes.log");
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) Fail("boxes.log ends inside a line", Show(log));
+        std::string line = log.substr(start, end - start);
+        start = end + 1;
+        size_t tab1 = line.find('\t');
+        size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string::npos) Fail("malformed boxes.log line", Show(line));
+        out.push_back({(unsigned)strtoul(line.substr(0, tab1).c_str(), NULL, 10),
+                       Unescape(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+                       Unescape(line.substr(tab2 + 1))});
+    }
+    return out;
+}
+
+inline std::string Describe(const std::vector<Shown>& boxes) {
+    std::string out;
+    for (const Shown& b : boxes)
+        out +=
+            "  type " + std::to_string(b.type) + " " + Show(b.caption) + " " + Show(b.text) + "\n";
+    return out.empty() ? "  (no box)\n" : out;
+}
+
+// The boxes of the last run must be exactly `expected` ({type, text}), each
+// with the program's caption.
+inline void ExpectBoxes(const std::vector<std::pair<unsigned, std::string>>& expected) {
+    std::vector<Shown> shown = BoxesShown();
+    bool same = shown.size() == expected.size();
+    for (size_t i = 0; same && i < shown.size(); i++)
+        same = shown[i].type == expected[i].first && shown[i].text == expected[i].second &&
+               shown[i].caption == Caption;
+    if (same) return;
+    std::vector<Shown> wanted;
+    for (const auto& e : expected) wanted.push_back({e.first, Caption, e.second});
+    Fail("unexpected message boxes",
+         "shown:\n" + Describe(shown) + "expected:\n" + Describe(wanted));
+}
+
+// A formatted box text as the program's 1024-byte buffer holds it.
+inline std::string Cut(const std::string& text) {
+    return text.size() < TextSize ? text : text.substr(0, TextSize - 1);
+}
+
+// Answers for the boxes of one run: Yes to every question. No and Cancel end
+// the process by design (their exit codes are checked by the test suite), and
+// an exit ends the fuzzer; libFuzzer reports one as "fuzz target exited".
+inline void AnswerYes(int boxes) {
+    std::string text;
+    for (int i = 0; i < boxes; i++) text += "yes\n";
+    WriteFile(Box.machine + "/answers", text);
+}
+
+// Standard output of one run goes to the sandbox's trace file, read back
+// through a descriptor of its own, so that a run that removes the file
+// still leaves its trace.
+inline int TraceFd = -1;
+
+inline void BeginTrace() {
+    fflush(stdout);
+    if (TraceFd >= 0) close(TraceFd);
+    TraceFd = open(Box.trace.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (TraceFd < 0 || dup2(TraceFd, 1) < 0)
+        Fail("cannot redirect standard output", strerror(errno));
+}
+
+inline std::string EndTrace() {
+    fflush(stdout);
+    std::string out;
+    char buffer[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(TraceFd, buffer, sizeof buffer, at)) > 0; at += n)
+        out.append(buffer, (size_t)n);
+    return out;
+}
+
+// ---- Registry -----------------------------------------------------------
+
+inline const char EntryPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+struct Value {
+    DWORD type;
+    std::string bytes;
+};
+using Values = std::map<std::string, Value>;  // by value name
+
+inline std::optional<Values> ReadKey(HKEY root, const std::string& path) {
+    HKEY key = NULL;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    Values out;
+    for (DWORD i = 0;; i++) {
+        char name[16384];
+        DWORD nameCount = sizeof name, type = 0, count = 0;
+        LONG rc = RegEnumValueA(key, i, name, &nameCount, NULL, &type, NULL, &count);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) Fail("cannot list the values of " + path);
+        std::string bytes(count, '\0');
+        DWORD size = count;
+        if (RegQueryValueExA(key, name, NULL, &type, (LPBYTE)&bytes[0], &size) != ERROR_SUCCESS)
+            Fail("cannot read value " + Show(name) + " of " + path);
+        out[name] = {type, bytes};
+    }
+    RegCloseKey(key);
+    return out;
+}
+
+inline void WriteKey(HKEY root, const std::string& path, const Values& values) {
+    HKEY key = NULL;
+    if (RegCreateKeyExA(root, path.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
+                        &key, NULL) != ERROR_SUCCESS)
+        Fail("cannot create " + path);
+    for (const auto& v : values)
+        if (RegSetValueExA(key, v.first.c_str(), 0, v.second.type,
+                           (const BYTE*)v.second.bytes.data(),
+                           (DWORD)v.second.bytes.size()) != ERROR_SUCCESS)
+            Fail("cannot set " + v.first + " of " + path);
+    RegCloseKey(key);
+}
+
+inline std::string DescribeKey(const std::optional<Values>& key) {
+    if (!key) return "  (no key)\n";
+    std::string out;
+    for (const auto& v : *key)
+        out += "  " + v.first + " type " + std::to_string(v.second.type) + " " +
+               Show(v.second.bytes) + "\n";
+    return out.empty() ? "  (no values)\n" : out;
+}
+
+inline void ExpectKey(HKEY root, const std::string& path, const std::optional<Values>& expected) {
+    std::optional<Values> found = ReadKey(root, path);
+    bool same = found.has_value() == expected.has_value();
+    if (same && found) {
+        same = found->size() == expected->size();
+        for (const auto& v : *expected) {
+            auto it = found->find(v.first);
+            same = same && it != found->end() && it->second.type == v.second.type &&
+                   it->second.bytes == v.second.bytes;
+        }
+    }
+    if (same) return;
+    Fail(std::string("unexpected registry key ") +
+             (root == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + Show(path),
+         "found:\n" + DescribeKey(found) + "expected:\n" + DescribeKey(expected));
+}
+
+// Closes every registry handle the stand-in still has open and returns how
+// many there were. The program closes each key it opens; any left open after
+// a run is a leak.
+inline int CloseOpenKeys() {
+    int open = 0;
+    for (uintptr_t handle = 1; handle <= 64; handle++)
+        if (RegCloseKey((HKEY)handle) == ERROR_SUCCESS) open++;
+    return open;
+}
+
+// A fresh machine: no registry, no boxes, no answers, administrator rights.
+inline void ResetMachine() {
+    for (const char* name : {"registry.txt", "nonadmin", "boxes.log", "answers"}) {
+        std::string path = Box.machine + "/" + name;
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) Fail("cannot remove " + path);
+    }
+}
+
+inline void SetNonAdmin() { WriteFile(Box.machine + "/nonadmin", ""); }
+
+// The program's process-wide state as a new process starts with it.
+inline void FreshProcessState() {
+    memset(SelfPath, 0, sizeof SelfPath);
+    memset(SelfDir, 0, sizeof SelfDir);
+    memset(SelfName, 0, sizeof SelfName);
+    memset(MessageBuffer, 0, sizeof MessageBuffer);
+    memset(KeyPath, 0, sizeof KeyPath);
+    memset(ValueBuffer, 0, sizeof ValueBuffer);
+    memset(FolderBuffer, 0, sizeof FolderBuffer);
+    TestMode = 0;
+    CurrentRoot = HKEY_LOCAL_MACHINE;
+}
+
+// ---- Set-up ---------------------------------------------------------------
+
+inline void RemoveSandbox() {
+    std::error_code ignored;
+    if (!Box.root.empty()) fs::remove_all(Box.root, ignored);
+    if (!Box.outside.empty()) fs::remove_all(Box.outside, ignored);
+}
+
+// Makes the sandbox under $TMPDIR (or /tmp) and points the stand-in at it.
+inline void Setup(const std::string& tag) {
+    StartDirectory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (StartDirectory < 0) Fail("cannot open the start directory", strerror(errno));
+    const char* parent = getenv("TMPDIR");
+    std::string base = parent != NULL && parent[0] != '\0' ? parent : "/tmp";
+    Box.root = MakeTempDir(base, "zarno-fuzz-" + tag);
+    Box.outside = MakeTempDir(base, "zarno-fuzz-" + tag + "-outside");
+    atexit(RemoveSandbox);
+    Box.machine = Box.root + "/machine";
+    Box.install = Box.root + "/install/";
+    Box.self = Box.install + "zarnouns";
+    Box.cwd = Box.root + "/cwd";
+    Box.trace = Box.root + "/trace.txt";
+    Box.canary = Box.outside + "/canary.txt";
+    WriteFile(Box.canary, "must survive\n");
+
+    setenv("ZARNOUNS_MACHINE", Box.machine.c_str(), 1);
+    setenv("HOME", (Box.root + "/home").c_str(), 1);
+    setenv("XDG_DATA_HOME", (Box.root + "/home/.local/share").c_str(), 1);
+    setenv("TMPDIR", (Box.root + "/home").c_str(), 1);
+
+    // A message box with no scripted answer left would ask the terminal.
+    int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null < 0 || dup2(null, 0) < 0) Fail("cannot point standard input at /dev/null");
+    close(null);
+
+    if (MachineDir() != Box.machine) Fail("the stand-in's machine is not the sandbox's");
+    char temp[TextSize];
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) Fail("no temporary directory");
+    Box.temp = temp;
+    if (Box.temp != Box.machine + "/temp/")
+        Fail("temporary directory outside the machine", Box.temp);
+    for (const std::string& folder : SpecialFolderPaths()) {
+        if (!Under(folder, Box.machine)) Fail("special folder outside the machine", folder);
+        // The shell gives none longer; the guard could not see it then.
+        if (folder.size() >= MAX_PATH)
+            Fail("sandbox path too long for the special folders", folder);
+    }
+    Restore();
+
+    // The wrap must be in effect before the program may run: this call
+    // would start nothing even without it, as the file does not exist.
+    char commandLine[] = "\"/nonexistent/zarno-fuzz-check\" -d \"x\"";
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    memset(&startup, 0, sizeof startup);
+    if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process) ||
+        Starts.size() != 1)
+        Fail("CreateProcessA is not the harness's: link with -Wl,--wrap=CreateProcessA");
+    Starts.clear();
+}
+
+// What no input may ever change: the canary outside the sandbox and the file
+// in each special folder (the guard keeps every special folder).
+inline void ExpectIntact(const std::string& context) {
+    if (!Exists(Box.canary))
+        Fail("the canary outside the sandbox is gone", Box.canary + "\n" + context);
+    for (const std::string& folder : SpecialFolderPaths())
+        if (!Exists(folder + "/harbo.dll"))
+            Fail("a special folder lost its file", folder + "\n" + context);
+}
+
+}  // namespace fz
