@@ -122,4 +122,22 @@ TEST(RemoveTreeGuarded, LeavesALocationThroughALinkAlone) {
     fs::remove(marker);
 }
 
+// "link/.." names the folder holding the link, as on Windows, not the
+// parent of the link's target.
+TEST(RemoveTreeGuarded, DotDotAfterALinkIsTakenByName) {
+    TestMode = 0;
+    fs::path programs = FolderOf(CSIDL_PROGRAM_FILES);
+    fs::path app = programs / "ZarnoDotApp", other = programs / "ZarnoDotOther" / "Deep";
+    fs::create_directories(app);
+    fs::create_directories(other);
+    std::ofstream(app / "harbo.dll") << "x";
+    std::ofstream(other / "keep.txt") << "y";
+    fs::create_directory_symlink(other, app / "link");
+    std::string dir = (app / "link" / "..").string() + PATH_SEP;
+    EXPECT_EQ(0, RemoveTreeGuarded(dir.c_str()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(app)));
+    EXPECT_TRUE(fs::exists(other / "keep.txt"));
+    fs::remove_all(programs / "ZarnoDotOther");
+}
+
 }  // namespace
