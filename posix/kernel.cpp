@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -327,6 +328,49 @@ BOOL FindClose(HANDLE find) {
 }
 
 #undef fopen
+
+namespace {
+
+// A file read in the Windows C runtime's text mode: each CR LF reads as LF,
+// and a Ctrl-Z ends the file.
+struct TextFile {
+    std::string bytes;
+    size_t at = 0;
+};
+
+ssize_t ReadText(void* cookie, char* buffer, size_t size) {
+    TextFile* f = static_cast<TextFile*>(cookie);
+    size_t n = std::min(size, f->bytes.size() - f->at);
+    memcpy(buffer, f->bytes.data() + f->at, n);
+    f->at += n;
+    return (ssize_t)n;
+}
+
+int CloseText(void* cookie) {
+    delete static_cast<TextFile*>(cookie);
+    return 0;
+}
+
+FILE* OpenTextForReading(const std::string& path) {
+    FILE* raw = fopen(path.c_str(), "rb");
+    if (!raw) return NULL;
+    TextFile* f = new TextFile;
+    int c, held = EOF;
+    while ((c = getc(raw)) != EOF && c != 0x1A) {
+        if (held == '\r' && c != '\n') f->bytes.push_back('\r');
+        held = c;
+        if (c != '\r') f->bytes.push_back((char)c);
+    }
+    if (held == '\r') f->bytes.push_back('\r');
+    fclose(raw);
+    cookie_io_functions_t io = {ReadText, NULL, NULL, CloseText};
+    FILE* file = fopencookie(f, "r", io);
+    if (!file) delete f;
+    return file;
+}
+
+}  // namespace
+
 FILE* StandInOpenFile(const char* name, const char* mode) {
     struct stat st;
     std::string path = WinPath(name);
@@ -334,7 +378,9 @@ FILE* StandInOpenFile(const char* name, const char* mode) {
         errno = EACCES;  // as the Windows C runtime reports it
         return NULL;
     }
-    return fopen(path.c_str(), mode);
+    bool text = mode && mode[0] == 'r' && !strchr(mode, 'b') && !strchr(mode, '+');
+    if (!text) return fopen(path.c_str(), mode);
+    return OpenTextForReading(path);
 }
 
 // The C runtime's remove, bound in place of the C library's by the linker

@@ -529,6 +529,13 @@ TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
          false},
         {"1023 characters and a cr at the end of the file", std::string(1014, ' ') + "harbo.dll\r",
          false, found + Deleting("harbo.dll"), {"harbo.dll"}, false},
+        // Read in text mode: a CR LF reads as LF, and a Ctrl-Z ends the file.
+        {"1023 characters, then cr cr lf", std::string(1014, ' ') + "harbo.dll\r\r\nh\n", false,
+         found + Deleting("harbo.dll") + Deleting("h"), {"harbo.dll", "h"}, false},
+        {"ctrl-z on a line of its own", "harbo.dll\n\x1a\nother.dll\n", false,
+         found + Deleting("harbo.dll"), {"harbo.dll"}, false},
+        {"ctrl-z inside a line", "harbo.dll\x1aother.dll\nh\n", false, found + Deleting("harbo.dll"),
+         {"harbo.dll"}, false},
         {"empty script", "", false, found, {}, false},
         // Not a script: the whole tree goes, the folder with it.
         {"folder named like the script", "", true,
