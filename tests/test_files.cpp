@@ -60,16 +60,6 @@ std::string Captured() {
     fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
-// Trace lines in sorted order, for walks whose sibling order is the platform's.
-std::vector<std::string> Sorted(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "unterminated trace line";
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
 
 // ---- tree removal ----
 
@@ -96,7 +86,7 @@ TEST_F(Files, TreeDotNamesAreOrdinaryEntries) {
                                          "-> " + P(".d" + Sep + "..e" + Sep),
                                          "-> " + P("empty" + Sep)};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Sorted(Captured()), expected);
+    EXPECT_EQ(zt::SortedLines(Captured()), expected);
     EXPECT_FALSE(Exists(root));
 }
 
@@ -155,7 +145,7 @@ TEST_F(Files, TreeTestModeKeepsFilesRemovesEmptyDirs) {
     std::vector<std::string> expected = {"-> " + root, "-> " + P("e1" + Sep),
                                          "-> " + P("e1" + Sep + "e2" + Sep), "-> " + P("f" + Sep)};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Sorted(Captured()), expected);
+    EXPECT_EQ(zt::SortedLines(Captured()), expected);
     EXPECT_TRUE(Exists(P("keep.txt")));
     EXPECT_TRUE(Exists(P("f" + Sep + "g.txt")));
     EXPECT_FALSE(Exists(P("e1")));

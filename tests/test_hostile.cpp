@@ -186,16 +186,6 @@ std::string Short(const std::string& text) {
     return out;
 }
 
-std::vector<std::string> SortedLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "unterminated trace line";
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
 const char* const Display = "Demo Plug-in";
 
 std::string Confirmation() {

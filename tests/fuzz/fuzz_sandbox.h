@@ -273,12 +273,7 @@ inline std::string Resolve(const std::string& text) {
         if (slash == std::string::npos) slash = whole.size();
         std::string part = whole.substr(start, slash - start);
         start = slash + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            size_t last = current.rfind('/');
-            current = last == 0 ? "/" : current.substr(0, last);
-            continue;
-        }
+        if (part.empty()) continue;  // "." and ".." are gone already
         std::string next = current == "/" ? "/" + part : current + "/" + part;
         struct stat st;
         if (existing && lstat(next.c_str(), &st) == 0) {

@@ -1,4 +1,5 @@
 // The platform-neutral half of the test support.
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,16 @@ void WriteValue(HKEY root, const std::string& key, const std::string& name, DWOR
                              (DWORD)bytes.size()),
               ERROR_SUCCESS);
     RegCloseKey(k);
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "unterminated trace line";
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 }  // namespace zt

@@ -92,6 +92,10 @@ class Installed : public Sandboxed {
     std::string dir;  // its folder, ending in the separator
 };
 
+// The lines of a trace in sorted order, for walks whose sibling order is the
+// platform's; every line must be terminated.
+std::vector<std::string> SortedLines(const std::string& text);
+
 // The boxes shown, in order: each {text, buttons}, with the program's caption and no icon.
 void ExpectBoxes(const Result& r, const std::vector<std::pair<std::string, std::string>>& boxes);
 
