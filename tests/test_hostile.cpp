@@ -306,6 +306,28 @@ class HostileUninstall : public Installed {
         return "Found last section: [*], closing INI file.\ndelete(tree) all files!\n-> " + dir + "\n";
     }
 
+    // A confirmed uninstall that told success: the whole trace, and either
+    // the installation folder gone or exactly `deleted` gone from it; the
+    // entry deleted and the canaries intact.
+    void ExpectSucceeded(const Result& r, const std::string& trace, bool treeRemoved,
+                         const std::set<std::string>& deleted, const std::string& label) const {
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0);
+        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+        EXPECT_EQ(Short(r.out), Short(trace));
+        if (treeRemoved) {
+            EXPECT_FALSE(Exists("Tools"));
+        } else {
+            std::set<std::string> left = {AppFileName(), "zarnouns.ini", "harbo.dll", "other.dll",
+                                          "h", "l", "c"};
+            for (const auto& name : deleted) left.erase(name);
+            EXPECT_EQ(Names(Path("Tools")), left);
+        }
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+        ExpectCanariesIntact(label);
+    }
+
     std::string runner;         // the copy that runs "-d"
     std::string outside;        // a folder next to the sandbox
     std::string desktopCanary;  // a file on the shell's desktop, where there is one
@@ -384,21 +406,7 @@ TEST_F(HostileUninstall, RemovalScriptLinesOfEveryShape) {
         SCOPED_TRACE(c.label);
         Reinstall(c.script);
         Result r = Uninstall();
-        EXPECT_FALSE(r.timedOut);
-        EXPECT_EQ(r.exitCode, 0);
-        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
-                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
-        EXPECT_EQ(Short(r.out), Short(Head(true) + c.trace));
-        if (c.treeRemoved) {
-            EXPECT_FALSE(Exists("Tools"));
-        } else {
-            std::set<std::string> left = {AppFileName(), "zarnouns.ini", "harbo.dll", "other.dll",
-                                          "h", "l", "c"};
-            for (const auto& name : c.deleted) left.erase(name);
-            EXPECT_EQ(Names(Path("Tools")), left);
-        }
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
-        ExpectCanariesIntact(c.label);
+        ExpectSucceeded(r, Head(true) + c.trace, c.treeRemoved, c.deleted, c.label);
     }
 }
 
@@ -539,22 +547,10 @@ TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
         else
             WriteFile("Tools/zarnouns.ini", c.script);
         Result r = Uninstall();
-        EXPECT_FALSE(r.timedOut);
-        EXPECT_EQ(r.exitCode, 0);
-        ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
-                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
-        EXPECT_EQ(Short(r.out), Short("delete: " + product + " (" + dir + ")\nchecking ini file: " +
-                                      ini + "!\n" + c.trace));
-        if (c.treeRemoved) {
-            EXPECT_FALSE(Exists("Tools"));
-        } else {
-            std::set<std::string> left = {AppFileName(), "zarnouns.ini", "harbo.dll", "other.dll",
-                                          "h", "l", "c"};
-            for (const auto& name : c.deleted) left.erase(name);
-            EXPECT_EQ(Names(Path("Tools")), left);
-        }
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
-        ExpectCanariesIntact(c.label);
+        ExpectSucceeded(r,
+                        "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini + "!\n" +
+                            c.trace,
+                        c.treeRemoved, c.deleted, c.label);
     }
 }
 

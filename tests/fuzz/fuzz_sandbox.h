@@ -245,22 +245,11 @@ inline std::string Listing(const std::map<std::string, char>& entries) {
 // every existing component is resolved with its links followed. Empty when a
 // link dangles.
 inline std::string ByName(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
-        std::string part = path.substr(start, slash - start);
-        start = slash + 1;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-    }
-    std::string out;
-    for (const auto& part : parts) out += "/" + part;
-    return out.empty() ? "/" : out;
+    // The stand-in's own path resolution, which the program's calls go through.
+    std::vector<char> buffer(path.size() + 2);
+    DWORD n = GetFullPathNameA(path.c_str(), (DWORD)buffer.size(), buffer.data(), NULL);
+    if (n == 0 || n >= buffer.size()) Fail("cannot resolve a path by name", path);
+    return std::string(buffer.data(), n);
 }
 
 inline std::string Resolve(const std::string& text) {
