@@ -191,6 +191,12 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
         errno = ETXTBSY;  // the same file: Windows refuses as in use
         return FALSE;
     }
+    // A read-only file is not overwritten, whoever the user is.
+    if (stat(to, &dst) == 0 && !(dst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+        close(in);
+        errno = EACCES;
+        return FALSE;
+    }
     mode_t mode = src.st_mode & 07777;
     int out;
     if (failIfExists) {
@@ -224,6 +230,50 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     }
     errno = ok ? 0 : e;
     return ok ? TRUE : FALSE;
+}
+
+BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
+    std::string path = WinPath(name);
+    if (path.empty()) {
+        errno = ENOENT;
+        return FALSE;
+    }
+    // A folder made with a descriptor admits only its owner (the stand-in's
+    // Administrators and SYSTEM alike).
+    mode_t mode = security && security->lpSecurityDescriptor ? 0700 : 0777;
+    return mkdir(path.c_str(), mode) == 0;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (!from || !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    // Each operation is "\??\" and the source, then the target (empty for
+    // a deletion), appended to the list that is carried out at start-up.
+    HKEY key;
+    const char* const manager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, manager, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS) {
+        errno = EACCES;
+        return FALSE;
+    }
+    const char* const name = "PendingFileRenameOperations";
+    std::string list;
+    DWORD count = 0, type = 0;
+    if (RegQueryValueExA(key, name, NULL, &type, NULL, &count) == ERROR_SUCCESS && count > 0) {
+        list.resize(count);
+        RegQueryValueExA(key, name, NULL, &type, (LPBYTE)&list[0], &count);
+        list.resize(count);
+        if (!list.empty() && list.back() == '\0') list.pop_back();  // the list's own end
+    }
+    list += "\\??\\" + WinPath(from) + std::string(1, '\0');
+    if (to && *to) list += "\\??\\" + WinPath(to);
+    list += std::string(2, '\0');
+    LONG rc = RegSetValueExA(key, name, 0, REG_MULTI_SZ, (const BYTE*)list.data(), (DWORD)list.size());
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) errno = EACCES;
+    return rc == ERROR_SUCCESS;
 }
 
 DWORD GetFileAttributesA(LPCSTR name) {
@@ -407,6 +457,7 @@ DWORD GetLastError(void) {
         case EBADF: return ERROR_INVALID_HANDLE;
         case ENAMETOOLONG: return ERROR_BAD_PATHNAME;
         case ERANGE: return ERROR_INSUFFICIENT_BUFFER;
+        case ECANCELED: return ERROR_CANCELLED;
         default: return ERROR_INVALID_PARAMETER;
     }
 }

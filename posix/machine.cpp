@@ -47,6 +47,8 @@ std::string MachineDir() {
 std::string MachinePath(const std::string& rel) { return MachineDir() + "/" + rel; }
 
 bool MachineIsNonAdmin() {
+    // A process started through the elevation prompt, and what it starts.
+    if (getenv("ZARNOUNS_ELEVATED") != NULL) return false;
     struct stat st;
     return stat(MachinePath("nonadmin").c_str(), &st) == 0;
 }

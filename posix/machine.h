@@ -10,10 +10,15 @@ std::string MachineDir();
 // A path inside the machine directory.
 std::string MachinePath(const std::string& rel);
 // True when the machine is switched to a user without administrator rights
-// (the file <machine>/nonadmin exists).
+// (the file <machine>/nonadmin exists) and this process was not started
+// through the elevation prompt (ZARNOUNS_ELEVATED in its environment).
 bool MachineIsNonAdmin();
 // The folder a special-folder number stands for in the machine, or empty for
 // a number the stand-in does not know. The folder need not exist.
 std::string StandInFolderPath(int csidl);
+// The known folder with this identifier, as SHGetKnownFolderPath gives it;
+// empty for one the stand-in does not know. The folder need not exist.
+struct _GUID;
+std::string StandInKnownFolderPath(const struct _GUID* id);
 // mkdir -p; true when the directory exists afterwards.
 bool MachineMakeDirs(const std::string& path);

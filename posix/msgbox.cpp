@@ -10,7 +10,11 @@
 #include <string.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <shellapi.h>
+#include <stdlib.h>
 #include <windows.h>
+
+#include <vector>
 
 #include <fstream>
 #include <sstream>
@@ -47,8 +51,8 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-void Log(UINT type, const char* caption, const char* text) {
-    std::string line = std::to_string(type) + "\t" + Escape(caption) + "\t" + Escape(text) + "\n";
+void Log(const std::string& kind, const char* caption, const char* text) {
+    std::string line = kind + "\t" + Escape(caption) + "\t" + Escape(text) + "\n";
     int fd = open(MachinePath("boxes.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return;
     flock(fd, LOCK_EX);
@@ -128,9 +132,52 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
 }  // namespace
 
 extern "C" int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    Log(type, caption, text);
+    Log(std::to_string(type), caption, text);
     std::string word;
     if (TakeScripted(word)) return AnswerOf(word, type);
     if (isatty(0)) return AskTerminal(text, caption, type);
     return 0;
+}
+
+// The shell's start of a program. With the verb "runas" the user is asked
+// first, as the elevation prompt asks: a scripted answer, else the terminal.
+// Consent starts the program as administrator (ZARNOUNS_ELEVATED in its
+// environment, so that the machine's "nonadmin" does not apply to it).
+extern "C" BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
+    if (!info || !info->lpFile) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    const char* parameters = info->lpParameters ? info->lpParameters : "";
+    bool elevate = info->lpVerb && strcmp(info->lpVerb, "runas") == 0;
+    if (elevate) {
+        Log("runas", info->lpFile, parameters);
+        std::string word;
+        bool yes = TakeScripted(word) ? word == "yes"
+                   : isatty(0)        ? AskTerminal("Do you want to allow this app to make changes to your device?",
+                                                    "User Account Control", MB_YESNO) == IDYES
+                                      : false;
+        if (!yes) {
+            errno = ECANCELED;
+            return FALSE;
+        }
+    }
+    std::string line = std::string("\"") + info->lpFile + "\"";
+    if (*parameters) line += std::string(" ") + parameters;
+    std::vector<char> commandLine(line.begin(), line.end());
+    commandLine.push_back('\0');
+    const char* was = getenv("ZARNOUNS_ELEVATED");
+    std::string previous = was ? was : "";
+    if (elevate) setenv("ZARNOUNS_ELEVATED", "1", 1);
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    GetStartupInfoA(&startup);
+    BOOL started = CreateProcessA(NULL, commandLine.data(), NULL, NULL, FALSE, 0, NULL,
+                                  info->lpDirectory, &startup, &process);
+    int e = errno;
+    if (elevate && !was) unsetenv("ZARNOUNS_ELEVATED");
+    if (elevate && was) setenv("ZARNOUNS_ELEVATED", previous.c_str(), 1);
+    errno = e;
+    info->hInstApp = (HINSTANCE)(uintptr_t)(started ? 42 : 2);
+    return started;
 }

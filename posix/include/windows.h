@@ -30,6 +30,23 @@ typedef DWORD REGSAM;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef LONG HRESULT;
+typedef char16_t WCHAR;
+typedef WCHAR* PWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* HLOCAL;
+typedef intptr_t (*FARPROC)(void);
+
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID;
 
 #define WINAPI
 #define FALSE 0
@@ -81,6 +98,11 @@ typedef struct HWND__* HWND;
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_BADKEY 1010L
+#define ERROR_CANCELLED 1223L
+
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -180,6 +202,41 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
                     LPPROCESS_INFORMATION info);
 BOOL CloseHandle(HANDLE handle);
+
+// Folders, environment and code pages of the emulated 64-bit Windows, as a
+// 32-bit process there sees them.
+#define CP_ACP 0
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
+                        int size, LPCSTR defaultChar, LPBOOL usedDefault);
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
+// Deletions after the next restart go to the registry value
+// HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
+// as on Windows; only an administrator may add them.
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+HLOCAL LocalFree(HLOCAL memory);
+
+// Modules: kernel32 and shell32 are there, with the procedures that a
+// program may look up at run time.
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
+BOOL SetDllDirectoryA(LPCSTR path);
+
+// The process token: elevated unless the machine is switched to a user
+// without administrator rights (and the process was not started elevated).
+#define TOKEN_QUERY 0x0008
+typedef enum _TOKEN_INFORMATION_CLASS { TokenElevationType = 18, TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
+typedef struct _TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+} TOKEN_ELEVATION;
+HANDLE GetCurrentProcess(void);
+DWORD GetCurrentProcessId(void);
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size,
+                         LPDWORD needed);
 
 #ifdef __cplusplus
 }
