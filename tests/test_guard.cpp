@@ -112,8 +112,41 @@ TEST(IsProtectedFolder, EverySpecialFolderRowIsProtected) {
     EXPECT_GE(resolved, 3);
 }
 
+// Folders that a 64-bit Windows and the profiles have, most of which no
+// removal-script section names: none is an application's own.
+TEST(IsProtectedFolder, FoldersOfA64BitWindowsAndOfTheProfiles) {
+    const std::string S(1, PATH_SEP);
+    std::string windows = WithTrailingSeparator(FolderOf(CSIDL_WINDOWS));
+    std::string drive = ParentOf(windows);
+    std::string profile = WithTrailingSeparator(FolderOf(CSIDL_PROFILE));
+    std::string profiles = ParentOf(profile);
+    char temp[MAX_PATH] = "";
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    ASSERT_FALSE(drive.empty());
+    ASSERT_FALSE(profiles.empty());
+    const std::string dirs[] = {
+        drive + "Program Files" + S,
+        drive + "Program Files" + S + "Common Files" + S,
+        windows + "SysWOW64" + S,
+        windows + "Sysnative" + S,
+        windows + "System32" + S + "drivers" + S,
+        profile + "Documents" + S,
+        profile + "Downloads" + S,
+        profile + "Saved Games" + S,
+        profile + "Links" + S,
+        temp,
+        profiles,
+        profiles + "Public" + S,
+        profiles + "ZarnoOtherUser" + S,
+    };
+    for (const std::string& dir : dirs) EXPECT_EQ(1, IsProtectedFolder(dir.c_str())) << dir;
+}
+
+// Folders where applications are installed.
+const int ApplicationHomes[] = {CSIDL_APPDATA, CSIDL_PROGRAM_FILES, CSIDL_LOCAL_APPDATA};
+
 TEST(IsProtectedFolder, ApplicationDirectoriesAreNotProtected) {
-    for (int csidl : MachineFolders) {
+    for (int csidl : ApplicationHomes) {
         std::string folder = FolderOf(csidl);
         ASSERT_FALSE(folder.empty()) << "the machine reports no folder for csidl " << csidl;
         const std::string dirs[] = {

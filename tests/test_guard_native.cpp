@@ -23,8 +23,12 @@ const int AllFolders[] = {
     CSIDL_LOCAL_APPDATA,  CSIDL_MYPICTURES,       CSIDL_PROFILE,
     CSIDL_PROGRAM_FILES,  CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAMS,
     CSIDL_STARTMENU,      CSIDL_STARTUP,          CSIDL_SYSTEM,
-    CSIDL_WINDOWS,
+    CSIDL_WINDOWS,        CSIDL_PERSONAL,
 };
+
+// The known folders without a CSIDL number that the stand-in's shell has.
+const char* const KnownFolders[] = {"Users/user/Downloads", "Users/user/Saved Games",
+                                    "Users/user/Links", "Users/Public"};
 
 fs::path Sandbox;
 
@@ -40,6 +44,7 @@ public:
             ASSERT_FALSE(folder.empty());
             fs::create_directories(folder);
         }
+        for (const char* rel : KnownFolders) fs::create_directories(MachinePath(std::string("c/") + rel));
     }
     void TearDown() override {
         if (!Sandbox.empty()) fs::remove_all(Sandbox);

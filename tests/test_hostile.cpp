@@ -155,7 +155,7 @@ Listing ListTree(const std::string& root, const Skip& skip = nullptr) {
 // In the sandbox: everything but the installation folder and the stand-in's
 // own bookkeeping files (registry, box answers and log) that every run rewrites.
 bool InstallationOrBookkeeping(const std::string& rel, bool folder) {
-    if (rel == "Tools") return true;
+    if (rel == "Tools" || rel == "machine/temp") return true;
     return !folder && rel.rfind("machine/", 0) == 0 && rel.find('/', 8) == std::string::npos;
 }
 

@@ -21,6 +21,19 @@ wine_init() {  # after wine_env
         touch "$WINEPREFIX/.ready"
     fi
     rm -f "$WINEPREFIX/dosdevices/z:"
+    wine_real_profile_folders
+}
+
+# A fresh prefix links Desktop, Documents, Downloads, Music, Pictures and
+# Videos to HOME; on Windows they are folders of the profile. Made real, they
+# are what the program meets there, and nothing can reach HOME through them.
+wine_real_profile_folders() {
+    local link
+    for link in "$WINEPREFIX"/drive_c/users/*/*; do
+        [ -L "$link" ] || continue
+        rm -f "$link"
+        mkdir -p "$link"
+    done
 }
 
 wine_map() {  # LETTER DIR: map a drive letter to a directory

@@ -1,6 +1,8 @@
-// The guard in front of every tree removal: a drive or share root, the
-// Windows or system folder, a special folder or any folder holding one is
-// never an application's own directory and is never removed.
+// The guard in front of every tree removal: a drive or share root, anything
+// inside the Windows folder, any folder the shell names, the native Program
+// Files of a 64-bit Windows, the temporary folder, the profiles and any
+// folder holding one of these is never an application's own directory and
+// is never removed.
 #include "zarnouns.h"
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -48,23 +50,127 @@ static int CoversPath(const char* dir, const char* folder) {
     return folder[n] == '\0' || folder[n] == '\\';
 }
 
-// 1 when normalised `dir` equals or holds the shell's folder `csidl`.
-static int CoversFolder(const char* dir, int csidl) {
-    char folder[MAX_PATH];
-    char normal[MAX_PATH];
-    folder[0] = '\0';
-    if (!SHGetSpecialFolderPathA(NULL, folder, csidl, FALSE)) return 0;
-    folder[sizeof folder - 1] = '\0';
+// 1 when normalised `dir` equals or holds `folder`, a path as Windows gives it.
+static int Covers(const char* dir, const char* folder) {
+    char normal[TextSize];
     if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
     return CoversPath(dir, normal);
+}
+
+// 1 when normalised `dir` is `folder` or lies anywhere inside it.
+static int LiesIn(const char* dir, const char* folder) {
+    char normal[TextSize];
+    if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
+    return CoversPath(normal, dir);
+}
+
+// 1 when normalised `dir` is the profiles folder `folder`, holds it, or is
+// one profile in it: another user's profile is not this user's to delete.
+static int CoversProfiles(const char* dir, const char* folder) {
+    char normal[TextSize];
+    if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
+    if (CoversPath(dir, normal)) return 1;
+    size_t n = strlen(normal);
+    return CoversPath(normal, dir) && strchr(dir + n + 1, '\\') == NULL;
+}
+
+// The shell's folder `csidl` into `folder` (MAX_PATH); 0 when it has none.
+static int ShellFolder(int csidl, char* folder) {
+    folder[0] = '\0';
+    if (!SHGetSpecialFolderPathA(NULL, folder, csidl, FALSE)) return 0;
+    folder[MAX_PATH - 1] = '\0';
+    return folder[0] != '\0';
+}
+
+// The known folders that no CSIDL number names, and those a 32-bit process
+// may be told of on a 64-bit Windows.
+static const GUID KnownFolders[] = {
+    {0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}},  // Downloads
+    {0x4c5c32ff, 0xbb9d, 0x43b0, {0xb5, 0xb4, 0x2d, 0x72, 0xe5, 0x4e, 0xaa, 0xa4}},  // Saved Games
+    {0xbfb9d5e0, 0xc6a9, 0x404c, {0xb2, 0xb2, 0xae, 0x6d, 0xb6, 0xaf, 0x49, 0x68}},  // Links
+    {0x56784854, 0xc6cb, 0x462b, {0x81, 0x69, 0x88, 0xe3, 0x50, 0xac, 0xb8, 0x82}},  // Contacts
+    {0x7d1d3a04, 0xdebb, 0x4115, {0x95, 0xcf, 0x2f, 0x29, 0xda, 0x29, 0x20, 0xda}},  // Searches
+    {0x31c0dd25, 0x9439, 0x4f12, {0xbf, 0x41, 0x7f, 0xf4, 0xed, 0xa3, 0x87, 0x22}},  // 3D Objects
+    {0xdfdf76a2, 0xc82a, 0x4d63, {0x90, 0x6a, 0x56, 0x44, 0xac, 0x45, 0x73, 0x85}},  // Public
+    {0x3d644c9b, 0x1fb8, 0x4f30, {0x9b, 0x45, 0xf6, 0x70, 0x23, 0x5f, 0x79, 0xc0}},  // Public Downloads
+    {0xa520a1a4, 0x1780, 0x4ff6, {0xbd, 0x18, 0x16, 0x73, 0x43, 0xc5, 0xaf, 0x16}},  // LocalLow
+    {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}},  // user's Programs
+    {0xa52bba46, 0xe9e1, 0x435f, {0xb3, 0xd9, 0x28, 0xda, 0xa6, 0x48, 0xc0, 0xf6}},  // OneDrive
+    {0x6d809377, 0x6af0, 0x444b, {0x89, 0x57, 0xa3, 0x77, 0x3f, 0x02, 0x20, 0x0e}},  // Program Files (64-bit)
+    {0x6365d5a7, 0x0f0d, 0x45e5, {0x87, 0xf6, 0x0d, 0xa5, 0x6b, 0x6a, 0x4f, 0x7d}},  // its Common Files
+};
+static const GUID UserProfiles = {
+    0x0762d272, 0xc50a, 0x4bb0, {0xa3, 0x82, 0x69, 0x7d, 0xcd, 0x72, 0x9b, 0x80}};
+
+// A known folder's path, in the ANSI code page, into `folder` (MAX_PATH); 0
+// when the shell has none or is older than Vista.
+static int KnownFolder(const GUID* id, char* folder) {
+    typedef HRESULT(WINAPI * KnownFolderPathProc)(const GUID*, DWORD, HANDLE, WCHAR**);
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    KnownFolderPathProc knownFolderPath =
+        shell != NULL ? (KnownFolderPathProc)(void (*)(void))GetProcAddress(shell, "SHGetKnownFolderPath")
+                      : NULL;
+    folder[0] = '\0';
+    if (knownFolderPath == NULL) return 0;
+    WCHAR* wide = NULL;
+    int found = knownFolderPath(id, 0, NULL, &wide) == S_OK && wide != NULL &&
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, MAX_PATH, NULL, NULL) > 0;
+    CoTaskMemFree(wide);
+    folder[MAX_PATH - 1] = '\0';
+    return found && folder[0] != '\0';
+}
+
+// The folder named by an environment variable into `folder` (MAX_PATH).
+static int EnvironmentFolder(const char* name, char* folder) {
+    DWORD length = GetEnvironmentVariableA(name, folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) folder[0] = '\0';
+    return folder[0] != '\0';
+}
+
+// What a 32-bit process on a 64-bit Windows is not told through the shell:
+// the native Program Files and its Common Files (in the environment, and
+// as the shell's Program Files without " (x86)"), the WOW64 system folder.
+static int CoversNativeFolders(const char* dir) {
+    char folder[MAX_PATH];
+    if (EnvironmentFolder("ProgramW6432", folder) && Covers(dir, folder)) return 1;
+    if (EnvironmentFolder("CommonProgramW6432", folder) && Covers(dir, folder)) return 1;
+    char normal[TextSize];
+    if (ShellFolder(CSIDL_PROGRAM_FILES, folder) && NormalizePath(normal, sizeof normal, folder)) {
+        static const char Suffix[] = " (x86)";
+        size_t n = strlen(normal), s = sizeof Suffix - 1;
+        if (n > s && strcmp(normal + n - s, Suffix) == 0) {
+            normal[n - s] = '\0';
+            if (CoversPath(dir, normal)) return 1;
+        }
+    }
+    UINT length = GetSystemWow64DirectoryA(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH && Covers(dir, folder);
 }
 
 // Judges one normalised spelling of the directory.
 static int IsProtectedPath(const char* dir) {
     if (IsRootPath(dir)) return 1;
-    if (CoversFolder(dir, CSIDL_WINDOWS) || CoversFolder(dir, CSIDL_SYSTEM)) return 1;
-    for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++)
-        if (CoversFolder(dir, row->csidl)) return 1;
+    char folder[MAX_PATH];
+    // An application's own folder never lies inside the Windows folder
+    // (nor in its aliases such as Sysnative).
+    if (ShellFolder(CSIDL_WINDOWS, folder) && LiesIn(dir, folder)) return 1;
+    for (int csidl = 0; csidl < 0x40; csidl++)
+        if (ShellFolder(csidl, folder) && Covers(dir, folder)) return 1;
+    for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++)
+        if (KnownFolder(&KnownFolders[i], folder) && Covers(dir, folder)) return 1;
+    if (CoversNativeFolders(dir)) return 1;
+    DWORD length = GetTempPathA(MAX_PATH, folder);
+    if (length > 0 && length < MAX_PATH && Covers(dir, folder)) return 1;
+    if (KnownFolder(&UserProfiles, folder) && CoversProfiles(dir, folder)) return 1;
+    // The profiles folder is where the user's own profile lies, also where
+    // the shell cannot name it.
+    if (ShellFolder(CSIDL_PROFILE, folder)) {
+        char* cut = strrchr(folder, PATH_SEP);
+        if (cut != NULL && cut != folder) {
+            *cut = '\0';
+            if (CoversProfiles(dir, folder)) return 1;
+        }
+    }
     return 0;
 }
 
