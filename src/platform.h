@@ -6,6 +6,9 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <direct.h>

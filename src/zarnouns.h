@@ -20,6 +20,9 @@ extern const char ProgramTitle[];
 int AppMain(int argc, char** argv);
 void LocateSelf(const char* program);
 
+// 1 when the process runs with an administrator's full rights (elevated).
+int IsElevated(void);
+
 int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
 int TellUser(const char* text);  // OK
 int ShowAbout(void);
@@ -43,6 +46,9 @@ int CheckProductName(const char* name);
 extern char KeyPath[TextSize];
 extern char ValueBuffer[TextSize];
 extern HKEY CurrentRoot;
+// The registry's answer to the latest open or create under HKEY_LOCAL_MACHINE
+// (ERROR_ACCESS_DENIED when the key is there but this user may not change it).
+extern LONG MachineResult;
 
 // hktype: 0 HKLM then HKCU, 1 HKCU only, 2 HKLM only.
 int KeyOpen(const char* prefix, const char* name, char* pathBuffer, HKEY* key, int hktype);
@@ -70,10 +76,15 @@ void Register(const char* name, const char* displayName);
 
 // ---- src/uninstall: relaunch from the temporary directory, uninstall ----
 
-// Checks the name and opens its Uninstall entry into KeyPath and CurrentRoot;
-// tells the user "'name' not installed!" when it is under neither root.
+// Checks the name and opens its Uninstall entry into KeyPath and CurrentRoot:
+// 1. 0 after telling the user "'name' not installed!" (or of a bad name).
+// -1, telling nothing, when the entry is under HKEY_LOCAL_MACHINE only and
+// this process may not change it: it needs an administrator's rights.
 int OpenProductEntry(const char* name, HKEY* key);
+void TellNeedsAdministrator(const char* name);
 void StartUninstall(const char* name);
+// Copies the executable into a new folder of its own in the temporary
+// directory and starts the copy there; non-zero when it was started.
 int RunFromTemp(const char* arguments);
 void Uninstall(const char* name);
 // Applies rollback rows up to the first without a key path.

@@ -27,6 +27,12 @@ class Lifecycle : public Installed {
     }
 };
 
+static std::string TempDir() {
+    char temp[MAX_PATH];
+    EXPECT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    return temp;
+}
+
 TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     Register();
     Result r = RunApp(exe, {"-u", product}, {Yes, Ok});
@@ -36,14 +42,72 @@ TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
                     {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
     EXPECT_FALSE(Exists("Tools"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
-    char temp[MAX_PATH];
-    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
-    std::string copy = std::string(temp) + AppFileName();
+    std::string head = "Copying: " + exe + " -> ";
+    ASSERT_EQ(r.out.substr(0, head.size()), head) << r.out;
+    std::string copy = r.out.substr(head.size(), r.out.find('\n') - head.size());
+    // The copy lies in a folder of its own that this run made in the
+    // temporary directory.
+    fs::path folder = fs::path(copy).parent_path();
+    EXPECT_EQ(folder.parent_path().string() + PATH_SEP, TempDir());
+    EXPECT_EQ(folder.filename().string().rfind("zarnouns-", 0), 0u) << copy;
+    EXPECT_EQ(fs::path(copy).filename().string(), AppFileName());
     EXPECT_TRUE(fs::exists(copy));
-    std::string head = "Copying: " + exe + " -> " + copy + "\nExecuting: \"" + copy + "\" -d \"" +
-                       product + "\"\n";
-    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    std::string executing = "\nExecuting: \"" + copy + "\" -d \"" + product + "\"\n";
+    EXPECT_EQ(r.out.substr(head.size() + copy.size(), executing.size()), executing);
     EXPECT_NE(r.out.find("Executed succesfully!\n"), std::string::npos);
+    // An administrator's copy and its folder are deleted at the next restart.
+    DWORD type = 0;
+    std::string pending;
+    ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                          "PendingFileRenameOperations", &type, &pending));
+    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
+    std::string both = "\\??\\" + copy + std::string(2, '\0') + "\\??\\" + folder.string() +
+                       std::string(2, '\0');
+    EXPECT_NE(pending.find(both), std::string::npos);
+}
+
+TEST_F(Lifecycle, AProgramPlantedInTheTemporaryFolderIsNeverStarted) {
+    Register();
+    std::string planted = TempDir() + AppFileName(), log = TempDir() + "planted.log";
+    PlantProgram(planted);
+    Result r = RunApp(exe, {"-u", product}, {Yes, Ok});
+    bool started = fs::exists(log);
+    RemovePlantedProgram(planted);
+    fs::remove(log);
+    EXPECT_FALSE(started);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+// Windows runs the uninstall command unelevated; a per-machine entry then
+// needs an administrator's consent, asked once.
+TEST_F(Lifecycle, APerMachineEntryIsUninstalledAfterOneConsent) {
+    if (!CanRefuseMachineRights()) GTEST_SKIP() << "no elevation here: rights are not enforced";
+    Register();
+    SetNonAdmin(true);
+    std::string needs = "Uninstalling '" + product + "' needs administrator rights.";
+    Result r = RunApp(exe, {"-t", "-u", product}, {No, Ok});
+    ASSERT_EQ(r.boxes.size(), 2u) << r.out;
+    EXPECT_EQ(r.boxes[0].caption, ElevationPrompt);
+    EXPECT_EQ(r.boxes[0].text, "\"" + exe + "\" -t -u \"" + product + "\"");
+    EXPECT_EQ(r.boxes[1].text, needs);
+    EXPECT_EQ(r.out, "");
+    r = RunApp(exe, {"-d", product}, {Ok});
+    ExpectBoxes(r, {{needs, "OK"}});
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+
+    r = RunApp(exe, {"-u", product}, {Yes, Yes, Ok});
+    SetNonAdmin(false);
+    EXPECT_FALSE(r.timedOut);
+    ASSERT_EQ(r.boxes.size(), 3u) << r.out;
+    EXPECT_EQ(r.boxes[0].text, "\"" + exe + "\" -u \"" + product + "\"");
+    EXPECT_EQ(r.boxes[1].text, Confirm("Demo Plug-in"));
+    EXPECT_EQ(r.boxes[2].text, "Successfully uninstalled 'Demo Plug-in'.");
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 }
 
 TEST_F(Lifecycle, UninstallInProcessTracesEachStep) {

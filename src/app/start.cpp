@@ -60,7 +60,33 @@ static const Command Commands[] = {
     {0, NULL, NULL},
 };
 
+// DLLs are looked for in the system folder only: never beside the
+// executable (the temporary folder, for the copy) or in the working
+// directory, where anyone could have put one. Windows before 8 without the
+// update that brings SetDefaultDllDirectories at least leaves the working
+// directory out.
+static void RestrictDllSearch(void) {
+    typedef BOOL(WINAPI * SetDirectoriesProc)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDirectoriesProc setDirectories =
+        kernel != NULL ? (SetDirectoriesProc)(void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories")
+                       : NULL;
+    if (setDirectories == NULL || !setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
+}
+
+int IsElevated(void) {
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+    TOKEN_ELEVATION elevation;
+    elevation.TokenIsElevated = 0;
+    DWORD size = 0;
+    BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return known && elevation.TokenIsElevated != 0;
+}
+
 int AppMain(int argc, char** argv) {
+    RestrictDllSearch();
     LocateSelf(argc > 0 && argv[0] != NULL ? argv[0] : "");
     if (argc > 1 && strcmp(argv[1], "-t") == 0) {
         TestMode = 1;

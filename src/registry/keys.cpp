@@ -6,6 +6,7 @@
 char KeyPath[TextSize];
 char ValueBuffer[TextSize];
 HKEY CurrentRoot = HKEY_LOCAL_MACHINE;
+LONG MachineResult = ERROR_SUCCESS;
 
 // Prefix then name into the buffer; 0 when the path does not fit.
 static int ComposePath(char* buffer, const char* prefix, const char* name) {
@@ -35,7 +36,9 @@ static int OpenWithFallback(const char* prefix, const char* name, char* pathBuff
         CurrentRoot = HKEY_CURRENT_USER;
     else
         TellUser(invalidText);
-    if (open(CurrentRoot, path, key) == ERROR_SUCCESS) return 1;
+    LONG result = open(CurrentRoot, path, key);
+    if (CurrentRoot == HKEY_LOCAL_MACHINE) MachineResult = result;
+    if (result == ERROR_SUCCESS) return 1;
     if (hktype != 0) return 0;
     CurrentRoot = HKEY_CURRENT_USER;
     return open(CurrentRoot, path, key) == ERROR_SUCCESS;

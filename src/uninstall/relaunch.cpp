@@ -1,18 +1,53 @@
 // Starting the uninstall from a copy of the executable in the temporary
-// directory, so that the installation directory can be deleted.
+// directory, so that the installation directory can be deleted; and, for a
+// per-machine entry that Windows asks an unelevated process to remove,
+// starting it again with an administrator's rights.
 #include "zarnouns.h"
 
 int OpenProductEntry(const char* name, HKEY* key) {
     if (!CheckProductName(name)) return 0;
     if (KeyOpen(UninstallPrefix, name, KeyPath, key, 0)) return 1;
+    // Not under the user either: the machine's entry is there, but closed.
+    if (MachineResult == ERROR_ACCESS_DENIED) return -1;
     FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
     TellUser(MessageBuffer);
     return 0;
 }
 
+void TellNeedsAdministrator(const char* name) {
+    FormatText(MessageBuffer, sizeof MessageBuffer, "Uninstalling '%s' needs administrator rights.",
+               name);
+    TellUser(MessageBuffer);
+}
+
+// The same command again, elevated: Windows asks the user for consent. 0
+// when the user declines or the prompt cannot be shown.
+static int RunElevated(const char* name) {
+    char parameters[TextSize];
+    if (!FormatText(parameters, sizeof parameters, "%s-u \"%s\"", TestMode ? "-t " : "", name))
+        return 0;
+    SHELLEXECUTEINFOA info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC;
+    info.lpVerb = "runas";
+    info.lpFile = SelfPath;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    fflush(stdout);
+    return ShellExecuteExA(&info);
+}
+
 void StartUninstall(const char* name) {
     HKEY key = NULL;
-    if (!OpenProductEntry(name, &key)) return;
+    int found = OpenProductEntry(name, &key);
+    if (found < 0) {
+        // Already elevated and still refused: asking again would not help.
+        if (IsElevated() || !RunElevated(name)) TellNeedsAdministrator(name);
+        return;
+    }
+    if (!found) return;
     KeyClose(&key);
 
     char arguments[TextSize];
@@ -26,21 +61,53 @@ void StartUninstall(const char* name) {
     Uninstall(name);
 }
 
+// A new folder inside the temporary directory, made by this run, into
+// `folder`: a name that is already there is never
+// used, so no file that anyone put there can stand in for the copy. An
+// elevated run's folder admits only Administrators and SYSTEM.
+static int MakeOwnFolder(const char* tempDir, char* folder, size_t size) {
+    SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (IsElevated()) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, NULL))
+            return 0;
+        security.lpSecurityDescriptor = descriptor;
+    }
+    int made = 0;
+    for (unsigned n = 0; n < 100 && !made; n++) {
+        char name[64];
+        FormatText(name, sizeof name, "zarnouns-%lu-%u", (unsigned long)GetCurrentProcessId(), n);
+        if (!JoinPath(folder, size, tempDir, name)) break;
+        made = CreateDirectoryA(folder, &security);
+    }
+    LocalFree(descriptor);
+    return made;
+}
+
 int RunFromTemp(const char* arguments) {
     char tempDir[TextSize];
+    char folder[TextSize];
     char destination[TextSize];
     char commandLine[TextSize];
 
     DWORD length = GetTempPathA(sizeof tempDir, tempDir);
     if (length == 0 || length >= sizeof tempDir) return 0;
     tempDir[length] = '\0';
+    if (!MakeOwnFolder(tempDir, folder, sizeof folder)) return 0;
     // Both texts are composed before anything is copied, so that nothing is
     // left in the temporary directory when the start is given up.
-    if (!JoinPath(destination, sizeof destination, tempDir, SelfName)) return 0;
-    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" %s", destination, arguments)) return 0;
+    if (!JoinPath(destination, sizeof destination, folder, SelfName) ||
+        !FormatText(commandLine, sizeof commandLine, "\"%s\" %s", destination, arguments)) {
+        _rmdir(folder);
+        return 0;
+    }
 
     printf("Copying: %s -> %s\n", SelfPath, destination);
-    CopyFileA(SelfPath, destination, FALSE);
+    if (!CopyFileA(SelfPath, destination, TRUE)) {
+        _rmdir(folder);
+        return 0;
+    }
     printf("Executing: %s\n", commandLine);
 
     STARTUPINFOA startup;
@@ -50,6 +117,18 @@ int RunFromTemp(const char* arguments) {
     GetStartupInfoA(&startup);
     // The copy writes to the same output; what this process traced comes first.
     fflush(stdout);
-    return CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, tempDir, &startup,
-                          &process);
+    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup,
+                                  &process);
+    if (!started) {
+        remove(destination);
+        _rmdir(folder);
+        return 0;
+    }
+    // The running copy cannot delete itself; where this user may, Windows
+    // removes it and its folder at the next restart.
+    if (IsElevated()) {
+        MoveFileExA(destination, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return started;
 }

@@ -46,7 +46,9 @@ static int RemoveInstalledFiles(HKEY key) {
 
 void Uninstall(const char* name) {
     HKEY entryKey = NULL;
-    if (!OpenProductEntry(name, &entryKey)) return;
+    int found = OpenProductEntry(name, &entryKey);
+    if (found < 0) TellNeedsAdministrator(name);
+    if (found <= 0) return;
     HKEY entryRoot = CurrentRoot;
 
     const char* displayName = ValueGet(entryKey, "DisplayName");

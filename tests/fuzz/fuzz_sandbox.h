@@ -322,6 +322,9 @@ struct Shown {
 };
 
 inline const char Caption[] = "zarno's Uninstall Utility v0.3";
+// The type under which the elevation prompt is listed among the boxes, with
+// the text "\"program\" parameters".
+inline const unsigned Prompt = 0x10000;
 
 inline std::string Unescape(const std::string& field) {
     std::string out;
@@ -349,6 +352,12 @@ inline std::vector<Shown> BoxesShown() {
         size_t tab1 = line.find('\t');
         size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
         if (tab2 == std::string::npos) Fail("malformed boxes.log line", Show(line));
+        if (line.compare(0, tab1, "runas") == 0) {
+            out.push_back({Prompt, Caption,
+                           "\"" + Unescape(line.substr(tab1 + 1, tab2 - tab1 - 1)) + "\" " +
+                               Unescape(line.substr(tab2 + 1))});
+            continue;
+        }
         out.push_back({(unsigned)strtoul(line.substr(0, tab1).c_str(), NULL, 10),
                        Unescape(line.substr(tab1 + 1, tab2 - tab1 - 1)),
                        Unescape(line.substr(tab2 + 1))});

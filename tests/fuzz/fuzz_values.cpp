@@ -252,7 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     bool found = inUser || (inMachine && !nonAdmin);
     if (!found) {
-        fz::ExpectBoxes({{MB_OK, "'demo' not installed!"}});
+        fz::ExpectBoxes({{MB_OK, inMachine ? "Uninstalling 'demo' needs administrator rights."
+                                           : "'demo' not installed!"}});
         if (!removed.empty()) Fail("files went without an entry", fz::Listing(removed) + context);
         if (fz::ReadFile(Box.machine + "/registry.txt") != registryBefore)
             Fail("the registry changed without an entry", context);

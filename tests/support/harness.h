@@ -28,6 +28,16 @@ struct Result {
 
 enum Answer { Yes, No, Cancel, Ok, Close, Fail };
 
+// The caption of the stand-in's elevation prompt, which Result::boxes holds
+// with the text "\"program\" parameters" and the buttons "Yes No".
+const char ElevationPrompt[] = "User Account Control";
+
+// Puts a program at `path` that cannot be overwritten until it is removed
+// again and that, when started, appends its command line to "planted.log"
+// beside itself.
+void PlantProgram(const std::string& path);
+void RemovePlantedProgram(const std::string& path);
+
 // The program under test, as built.
 std::string AppPath();
 // The program's file name ("zarnouns.exe" or "zarnouns").

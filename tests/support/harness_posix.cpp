@@ -88,10 +88,18 @@ static std::vector<Box> TakeBoxes() {
     while (std::getline(f, line)) {
         size_t a = line.find('\t'), b = line.find('\t', a + 1);
         if (a == std::string::npos || b == std::string::npos) continue;
-        unsigned type = std::stoul(line.substr(0, a));
         Box box;
         box.caption = Unescape(line.substr(a + 1, b - a - 1));
         box.text = Unescape(line.substr(b + 1));
+        if (line.compare(0, a, "runas") == 0) {
+            // The elevation prompt: the program and its parameters.
+            box.text = "\"" + box.caption + "\" " + box.text;
+            box.caption = ElevationPrompt;
+            box.buttons = "Yes No";
+            boxes.push_back(box);
+            continue;
+        }
+        unsigned type = std::stoul(line.substr(0, a));
         box.buttons = (type & 0xF) == MB_YESNOCANCEL ? "Yes No Cancel" : (type & 0xF) == 0 ? "OK" : "?";
         box.icon = (type & MB_ICONMASK) != 0;
         boxes.push_back(box);
@@ -158,6 +166,20 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     r.boxes = TakeBoxes();
     fs::remove(MachinePath("answers"));
     return r;
+}
+
+void PlantProgram(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << "#!/bin/sh\necho \"$0 $*\" >>\"$(dirname \"$0\")/planted.log\"\n";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+}
+
+// Read-only, the stand-in does not overwrite it (as Windows does not
+// overwrite a file in use).
+void RemovePlantedProgram(const std::string& path) {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove(path, ec);
 }
 
 }  // namespace zt

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -21,6 +22,37 @@ std::string AppPath() {
     GetModuleFileNameA(NULL, self, sizeof self);
     return (fs::path(self).parent_path() / "zarnouns.exe").string();
 }
+static HANDLE Planted;
+
+void PlantProgram(const std::string& path) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    fs::copy_file(fs::path(self).parent_path() / "plant.exe", path, fs::copy_options::overwrite_existing);
+    // Running, its file is in use and cannot be overwritten.
+    std::string line = "\"" + path + "\" --hold";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << line;
+    CloseHandle(pi.hThread);
+    Planted = pi.hProcess;
+}
+
+void RemovePlantedProgram(const std::string& path) {
+    fs::path stop = fs::path(path).parent_path() / "planted.stop";
+    std::ofstream(stop) << "stop";
+    if (Planted != NULL && WaitForSingleObject(Planted, 10000) == WAIT_TIMEOUT)
+        TerminateProcess(Planted, 1);
+    if (Planted != NULL) {
+        WaitForSingleObject(Planted, 5000);
+        CloseHandle(Planted);
+    }
+    Planted = NULL;
+    std::error_code ec;
+    fs::remove(path, ec);
+    fs::remove(stop, ec);
+}
+
 int PlatformExit(int windowsCode) { return windowsCode; }
 bool RealShell() { return true; }
 bool RegistryAddsNul() { return true; }
