@@ -169,6 +169,14 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     return GiveString(dir + "/", size, buffer);
 }
 
+static DWORD SamePathName(LPCSTR path, LPSTR buffer, DWORD size) {
+    struct stat st;
+    if (!path || stat(WinPath(path).c_str(), &st) != 0) return 0;
+    return GiveString(path, size, buffer);
+}
+DWORD GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size) { return SamePathName(path, buffer, size); }
+DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size) { return SamePathName(path, buffer, size); }
+
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     if (!from || !to) {
         errno = EINVAL;

@@ -29,6 +29,13 @@ std::string WithTrailingSeparator(const std::string& path) {
     return WithoutTrailingSeparator(path) + PATH_SEP;
 }
 
+// The folder's short (8.3) name where the file system has one.
+std::string ShortForm(const std::string& path) {
+    char buffer[MAX_PATH] = {0};
+    DWORD n = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+    return n > 0 && n < sizeof buffer ? buffer : path;
+}
+
 std::string ParentOf(const std::string& path) {
     std::string p = WithoutTrailingSeparator(path);
     size_t cut = p.find_last_of("\\/");
@@ -95,6 +102,8 @@ TEST(IsProtectedFolder, MachineFoldersInEverySpelling) {
             ParentOf(folder),
             WithoutTrailingSeparator(ParentOf(folder)),
             WithTrailingSeparator(folder) + "ZarnoGuardApp" + PATH_SEP + ".." + PATH_SEP,
+            ShortForm(folder),
+            WithTrailingSeparator(ShortForm(folder)),
         };
         for (const std::string& dir : spellings)
             EXPECT_EQ(1, IsProtectedFolder(dir.c_str())) << "csidl " << csidl << ": " << dir;

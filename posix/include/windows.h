@@ -154,6 +154,9 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
+// There are no short names here: both give an existing path unchanged.
+DWORD GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
+DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
 DWORD GetLastError(void);

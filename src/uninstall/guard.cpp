@@ -29,6 +29,17 @@ static int NormalizePath(char* dst, size_t size, const char* path) {
     return 1;
 }
 
+// NormalizePath of the long form of `path`: a generated short name (such as
+// PROGRA~1) is another spelling of the same folder.
+static int NormalizeLong(char* dst, size_t size, const char* path) {
+    char longPath[TextSize];
+    if (strchr(path, '~') != NULL) {
+        DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
+        if (length > 0 && length < sizeof longPath) path = longPath;
+    }
+    return NormalizePath(dst, size, path);
+}
+
 // A normalised path that names a root: "" (what is left of "\\" or "/"),
 // "c:", or a share "\\server\share" (or less of one).
 static int IsRootPath(const char* path) {
@@ -53,14 +64,14 @@ static int CoversPath(const char* dir, const char* folder) {
 // 1 when normalised `dir` equals or holds `folder`, a path as Windows gives it.
 static int Covers(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
+    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
     return CoversPath(dir, normal);
 }
 
 // 1 when normalised `dir` is `folder` or lies anywhere inside it.
 static int LiesIn(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
+    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
     return CoversPath(normal, dir);
 }
 
@@ -68,7 +79,7 @@ static int LiesIn(const char* dir, const char* folder) {
 // one profile in it: another user's profile is not this user's to delete.
 static int CoversProfiles(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizePath(normal, sizeof normal, folder)) return 0;
+    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
     if (CoversPath(dir, normal)) return 1;
     size_t n = strlen(normal);
     return CoversPath(normal, dir) && strchr(dir + n + 1, '\\') == NULL;
@@ -135,7 +146,7 @@ static int CoversNativeFolders(const char* dir) {
     if (EnvironmentFolder("ProgramW6432", folder) && Covers(dir, folder)) return 1;
     if (EnvironmentFolder("CommonProgramW6432", folder) && Covers(dir, folder)) return 1;
     char normal[TextSize];
-    if (ShellFolder(CSIDL_PROGRAM_FILES, folder) && NormalizePath(normal, sizeof normal, folder)) {
+    if (ShellFolder(CSIDL_PROGRAM_FILES, folder) && NormalizeLong(normal, sizeof normal, folder)) {
         static const char Suffix[] = " (x86)";
         size_t n = strlen(normal), s = sizeof Suffix - 1;
         if (n > s && strcmp(normal + n - s, Suffix) == 0) {
@@ -181,13 +192,13 @@ int IsProtectedFolder(const char* dir) {
     if (!NormalizePath(normal, sizeof normal, dir)) return 1;
     if (IsProtectedPath(normal)) return 1;
     // The full path as well, so that "." or ".." components cannot lead the
-    // removal above the directory that is named.
+    // removal above the directory that is named, in its long form.
     char full[TextSize];
     char* filePart = NULL;
     DWORD length = GetFullPathNameA(dir, sizeof full, full, &filePart);
     if (length == 0) return 0;
     if (length >= sizeof full) return 1;
-    if (!NormalizePath(normal, sizeof normal, full)) return 1;
+    if (!NormalizeLong(normal, sizeof normal, full)) return 1;
     return IsProtectedPath(normal);
 }
 
