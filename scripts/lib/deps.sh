@@ -10,6 +10,8 @@ need_pkgs() {
     command -v wine >/dev/null || missing+=(wine wine64)
     dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
     dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
+    command -v makensis >/dev/null || missing+=(nsis)
+    command -v zip >/dev/null || missing+=(zip)
     for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" = 0 ]; then

@@ -1,0 +1,66 @@
+; Example installer of the Vostrel Harbo plug-in: installs the plug-in, its
+; uninstall utility and removal script, makes the shortcuts, and registers
+; the product with zarnouns.exe, which then also does the uninstall. It
+; writes no uninstaller of its own.
+;
+; makensis -DVERSION=0.3 -DHARBO_DLL=path -DZARNOUNS_EXE=path -DOUTFILE=path harbo.nsi
+
+Unicode true
+SetCompressor /SOLID lzma
+; No file times in the installer, so that the same inputs give the same bytes.
+SetDateSave off
+
+!include LogicLib.nsh
+
+!define PRODUCT "Vostrel Harbo"
+!define ENTRY "harbo"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${ENTRY}"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\Vostrel\Harbo"
+RequestExecutionLevel admin
+ShowInstDetails show
+BrandingText "${PRODUCT} setup, zarnouns ${VERSION}"
+
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "Example installer of zarnouns.exe"
+
+Page directory
+Page instfiles
+
+Section "Vostrel Harbo"
+  SetOutPath "$INSTDIR"
+  File "/oname=harbo.dll" "${HARBO_DLL}"
+  File "/oname=zarnouns.exe" "${ZARNOUNS_EXE}"
+  File "zarnouns.ini"
+
+  ; The removal script names these folders CSIDL_COMMON_PROGRAMS and
+  ; CSIDL_COMMON_DESKTOPDIRECTORY: the all-users Start menu and desktop.
+  SetShellVarContext all
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\zarnouns.exe" '-u "${ENTRY}"'
+  CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR"
+
+  DetailPrint 'Registering: "$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
+  ExecWait '"$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
+
+  ; zarnouns.exe is a 32-bit program: its entry is in the 32-bit registry
+  ; view, under HKLM, or under HKCU when HKLM was refused.
+  SetRegView 32
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 == ""
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${EndIf}
+  ${If} $0 != "$INSTDIR\"
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} could not be registered for uninstall.$\r$\n$\r$\nzarnouns.exe left no entry ${UNINSTALL_KEY} for $INSTDIR\ under HKLM or HKCU.$\r$\n$\r$\nSetup stops here; the files stay in $INSTDIR." /SD IDOK
+    DetailPrint "No Uninstall entry for $INSTDIR\ (InstallLocation found: '$0')"
+    SetErrorLevel 2
+    Abort "Registration failed"
+  ${EndIf}
+  DetailPrint "Registered: ${UNINSTALL_KEY} (InstallLocation $0)"
+SectionEnd
