@@ -1,17 +1,9 @@
 # The release side of the Windows build, included after the zarnouns target.
 #
-# The version in project() is the only one written down: the version
-# resource and the manifest take it from generated files, the release
-# archive (scripts/package) from version.txt, and its README.txt is
-# generated with it. The message-box caption lives in the sources and must
-# agree with it.
-file(READ ${CMAKE_SOURCE_DIR}/src/app/start.cpp ZARNO_START)
-string(FIND "${ZARNO_START}" "ProgramTitle[] = \"zarno's Uninstall Utility v${PROJECT_VERSION}\";"
-       ZARNO_CAPTION_AT)
-if(ZARNO_CAPTION_AT EQUAL -1)
-  message(FATAL_ERROR "the caption (ProgramTitle in src/app/start.cpp) does not end in "
-                      "v${PROJECT_VERSION}, the project's version")
-endif()
+# The version in project() is the only one written down: the caption (by a
+# compile definition), the version resource and the manifest take it from
+# generated files, the release archive (scripts/package) from version.txt,
+# and its README.txt is generated with it.
 configure_file(${CMAKE_SOURCE_DIR}/win32/version.h.in generated/zarnouns_version.h @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/win32/zarnouns.manifest.in generated/zarnouns.manifest @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/win32/README.txt.in package/README.txt @ONLY NEWLINE_STYLE CRLF)

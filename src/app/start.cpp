@@ -7,7 +7,8 @@ char SelfDir[TextSize];
 char SelfName[TextSize];
 char MessageBuffer[TextSize];
 int TestMode;
-const char ProgramTitle[] = "zarno's Uninstall Utility v0.3";
+// ZARNO_VERSION comes from the build, which has the version in one place.
+const char ProgramTitle[] = "zarno's Uninstall Utility v" ZARNO_VERSION;
 
 static const char AboutText[] =
     "For more information about this utility, contact zarno's support.\n\r"
