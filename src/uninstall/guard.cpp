@@ -198,8 +198,10 @@ int IsProtectedFolder(const char* dir) {
     DWORD length = GetFullPathNameA(dir, sizeof full, full, &filePart);
     if (length == 0) return 0;
     if (length >= sizeof full) return 1;
-    if (!NormalizeLong(normal, sizeof normal, full)) return 1;
-    return IsProtectedPath(normal);
+    char fullNormal[TextSize];
+    if (!NormalizeLong(fullNormal, sizeof fullNormal, full)) return 1;
+    // The same text is judged once: each judgement asks the shell for every folder.
+    return strcmp(fullNormal, normal) != 0 && IsProtectedPath(fullNormal);
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link
