@@ -64,13 +64,6 @@ std::string FullPath(const std::string& name) {
 // parent). An empty path stays empty, naming nothing.
 std::string WinPath(const char* name) { return name && *name ? FullPath(name) : std::string(); }
 
-// Copies text and its NUL when it fits; the Windows return convention.
-DWORD GiveString(const std::string& text, DWORD size, LPSTR buffer) {
-    if (!buffer || size <= text.size()) return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (DWORD)text.size();
-}
-
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size) {
         ssize_t n = write(fd, data, size);
@@ -155,7 +148,7 @@ DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
         return 0;
     }
     std::string full = FullPath(name);
-    DWORD rc = GiveString(full, size, buffer);
+    DWORD rc = MachineGiveString(full, size, buffer);
     if (rc == full.size() && filePart) {
         size_t slash = full.rfind('/');
         *filePart = slash + 1 == full.size() ? NULL : buffer + slash + 1;
@@ -166,13 +159,13 @@ DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
 DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     std::string dir = MachinePath("temp");
     if (!MachineMakeDirs(dir)) return 0;
-    return GiveString(dir + "/", size, buffer);
+    return MachineGiveString(dir + "/", size, buffer);
 }
 
 static DWORD SamePathName(LPCSTR path, LPSTR buffer, DWORD size) {
     struct stat st;
     if (!path || stat(WinPath(path).c_str(), &st) != 0) return 0;
-    return GiveString(path, size, buffer);
+    return MachineGiveString(path, size, buffer);
 }
 DWORD GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size) { return SamePathName(path, buffer, size); }
 DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size) { return SamePathName(path, buffer, size); }
@@ -194,13 +187,14 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
         return FALSE;
     }
     struct stat dst;
-    if (stat(to, &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+    bool exists = stat(to, &dst) == 0;
+    if (exists && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
         close(in);
         errno = ETXTBSY;  // the same file: Windows refuses as in use
         return FALSE;
     }
     // A read-only file is not overwritten, whoever the user is.
-    if (stat(to, &dst) == 0 && !(dst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+    if (exists && !(dst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         close(in);
         errno = EACCES;
         return FALSE;

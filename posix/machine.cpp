@@ -2,6 +2,7 @@
 #include "machine.h"
 
 #include <errno.h>
+#include <string.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,12 @@ std::string MachineDir() {
 }
 
 std::string MachinePath(const std::string& rel) { return MachineDir() + "/" + rel; }
+
+uint32_t MachineGiveString(const std::string& text, uint32_t size, char* buffer) {
+    if (!buffer || size <= text.size()) return (uint32_t)text.size() + 1;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (uint32_t)text.size();
+}
 
 bool MachineIsNonAdmin() {
     // A process started through the elevation prompt, and what it starts.

@@ -3,12 +3,17 @@
 // with the special folders. It is $ZARNOUNS_MACHINE when set (read on every
 // call), else ${XDG_DATA_HOME:-$HOME/.local/share}/zarnouns/machine.
 #pragma once
+#include <stdint.h>
+
 #include <string>
 
 // The machine directory, created when missing; no trailing '/'.
 std::string MachineDir();
 // A path inside the machine directory.
 std::string MachinePath(const std::string& rel);
+// Copies text and its NUL into `buffer` when it fits, returning its length;
+// otherwise returns the size needed, NUL included: the Windows convention.
+uint32_t MachineGiveString(const std::string& text, uint32_t size, char* buffer);
 // True when the machine is switched to a user without administrator rights
 // (the file <machine>/nonadmin exists) and this process was not started
 // through the elevation prompt (ZARNOUNS_ELEVATED in its environment).

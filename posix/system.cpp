@@ -16,13 +16,6 @@
 
 namespace {
 
-// Copies text and its NUL when it fits; the Windows return convention.
-DWORD Give(const std::string& text, DWORD size, LPSTR buffer) {
-    if (!buffer || size <= text.size()) return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (DWORD)text.size();
-}
-
 HMODULE const Kernel32 = (HMODULE)(uintptr_t)0x1000;
 HMODULE const Shell32 = (HMODULE)(uintptr_t)0x2000;
 HANDLE const ProcessToken = (HANDLE)(uintptr_t)0x3000;
@@ -50,11 +43,11 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
         }
         value = v;
     }
-    return Give(value, size, buffer);
+    return MachineGiveString(value, size, buffer);
 }
 
 UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
-    return Give(MachinePath("c/Windows/SysWOW64"), size, buffer);
+    return MachineGiveString(MachinePath("c/Windows/SysWOW64"), size, buffer);
 }
 
 int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideCount, LPSTR text, int size, LPCSTR,

@@ -22,6 +22,11 @@ void LocateSelf(const char* program);
 
 // 1 when the process runs with an administrator's full rights (elevated).
 int IsElevated(void);
+// A procedure of a system DLL that the process has loaded, looked up at run
+// time because older Windows lacks it; none when it is not there. The caller
+// casts it to the procedure's own type.
+typedef void (*SystemProc)(void);
+SystemProc SystemProcedure(const char* module, const char* name);
 
 int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
 int TellUser(const char* text);  // OK

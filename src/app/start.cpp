@@ -68,11 +68,14 @@ static const Command Commands[] = {
 // directory out.
 static void RestrictDllSearch(void) {
     typedef BOOL(WINAPI * SetDirectoriesProc)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     SetDirectoriesProc setDirectories =
-        kernel != NULL ? (SetDirectoriesProc)(void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories")
-                       : NULL;
+        (SetDirectoriesProc)SystemProcedure("kernel32.dll", "SetDefaultDllDirectories");
     if (setDirectories == NULL || !setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
+}
+
+SystemProc SystemProcedure(const char* module, const char* name) {
+    HMODULE loaded = GetModuleHandleA(module);
+    return loaded != NULL ? (SystemProc)GetProcAddress(loaded, name) : NULL;
 }
 
 int IsElevated(void) {

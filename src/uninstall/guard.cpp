@@ -30,8 +30,10 @@ static int NormalizePath(char* dst, size_t size, const char* path) {
 }
 
 // NormalizePath of the long form of `path`: a generated short name (such as
-// PROGRA~1) is another spelling of the same folder.
+// PROGRA~1) is another spelling of the same folder. 0 for an empty path,
+// which names no folder.
 static int NormalizeLong(char* dst, size_t size, const char* path) {
+    if (path[0] == '\0') return 0;
     char longPath[TextSize];
     if (strchr(path, '~') != NULL) {
         DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
@@ -64,14 +66,14 @@ static int CoversPath(const char* dir, const char* folder) {
 // 1 when normalised `dir` equals or holds `folder`, a path as Windows gives it.
 static int Covers(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
+    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
     return CoversPath(dir, normal);
 }
 
 // 1 when normalised `dir` is `folder` or lies anywhere inside it.
 static int LiesIn(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
+    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
     return CoversPath(normal, dir);
 }
 
@@ -79,7 +81,7 @@ static int LiesIn(const char* dir, const char* folder) {
 // one profile in it: another user's profile is not this user's to delete.
 static int CoversProfiles(const char* dir, const char* folder) {
     char normal[TextSize];
-    if (folder[0] == '\0' || !NormalizeLong(normal, sizeof normal, folder)) return 0;
+    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
     if (CoversPath(dir, normal)) return 1;
     size_t n = strlen(normal);
     return CoversPath(normal, dir) && strchr(dir + n + 1, '\\') == NULL;
@@ -117,10 +119,8 @@ static const GUID UserProfiles = {
 // when the shell has none or is older than Vista.
 static int KnownFolder(const GUID* id, char* folder) {
     typedef HRESULT(WINAPI * KnownFolderPathProc)(const GUID*, DWORD, HANDLE, WCHAR**);
-    HMODULE shell = GetModuleHandleA("shell32.dll");
     KnownFolderPathProc knownFolderPath =
-        shell != NULL ? (KnownFolderPathProc)(void (*)(void))GetProcAddress(shell, "SHGetKnownFolderPath")
-                      : NULL;
+        (KnownFolderPathProc)SystemProcedure("shell32.dll", "SHGetKnownFolderPath");
     folder[0] = '\0';
     if (knownFolderPath == NULL) return 0;
     WCHAR* wide = NULL;

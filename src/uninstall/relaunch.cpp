@@ -62,13 +62,13 @@ void StartUninstall(const char* name) {
 }
 
 // A new folder inside the temporary directory, made by this run, into
-// `folder`: a name that is already there is never
-// used, so no file that anyone put there can stand in for the copy. An
-// elevated run's folder admits only Administrators and SYSTEM.
-static int MakeOwnFolder(const char* tempDir, char* folder, size_t size) {
+// `folder`: a name that is already there is never used, so no file that
+// anyone put there can stand in for the copy. An elevated run's folder
+// admits only Administrators and SYSTEM.
+static int MakeOwnFolder(const char* tempDir, char* folder, size_t size, int elevated) {
     SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (IsElevated()) {
+    if (elevated) {
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
                 "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, NULL))
             return 0;
@@ -94,7 +94,8 @@ int RunFromTemp(const char* arguments) {
     DWORD length = GetTempPathA(sizeof tempDir, tempDir);
     if (length == 0 || length >= sizeof tempDir) return 0;
     tempDir[length] = '\0';
-    if (!MakeOwnFolder(tempDir, folder, sizeof folder)) return 0;
+    int elevated = IsElevated();
+    if (!MakeOwnFolder(tempDir, folder, sizeof folder, elevated)) return 0;
     // Both texts are composed before anything is copied, so that nothing is
     // left in the temporary directory when the start is given up.
     if (!JoinPath(destination, sizeof destination, folder, SelfName) ||
@@ -126,7 +127,7 @@ int RunFromTemp(const char* arguments) {
     }
     // The running copy cannot delete itself; where this user may, Windows
     // removes it and its folder at the next restart.
-    if (IsElevated()) {
+    if (elevated) {
         MoveFileExA(destination, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
         MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
