@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,72 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     return rc == ERROR_SUCCESS;
 }
 
+namespace {
+
+// A file opened by CreateFileA: its descriptor, its path, and whether it
+// goes when the handle is closed.
+struct OpenFile {
+    int fd;
+    std::string path;
+    bool deleteOnClose;
+};
+std::set<OpenFile*> OpenFiles;
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+    std::string path = WinPath(name);
+    if (path.empty() || disposition != OPEN_EXISTING) {
+        errno = EINVAL;
+        return INVALID_HANDLE_VALUE;
+    }
+    bool write = (access & (GENERIC_WRITE | DELETE)) != 0;
+    if (write && !MachineHolder(path).empty()) {
+        errno = ETXTBSY;  // ERROR_SHARING_VIOLATION
+        return INVALID_HANDLE_VALUE;
+    }
+    // A folder is refused as it is on Windows without backup semantics.
+    int fd = open(path.c_str(), ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EISDIR) errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    // Deletion needs the right to change the folder, not the file; a
+    // read-only file refuses it all the same, as Windows does.
+    struct stat st;
+    if ((access & (GENERIC_WRITE | DELETE)) && fstat(fd, &st) == 0 && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+        close(fd);
+        errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenFile* file = new OpenFile{fd, path, false};
+    OpenFiles.insert(file);
+    return file;
+}
+
+BOOL StandInSetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data,
+                                       DWORD size) {
+    OpenFile* file = static_cast<OpenFile*>(handle);
+    if (!OpenFiles.count(file) || kind != FileDispositionInfo || !data ||
+        size < sizeof(FILE_DISPOSITION_INFO)) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    file->deleteOnClose = static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != 0;
+    return TRUE;
+}
+
+// Process handles are process numbers here and need no closing.
+BOOL CloseHandle(HANDLE handle) {
+    OpenFile* file = static_cast<OpenFile*>(handle);
+    if (!OpenFiles.erase(file)) return TRUE;
+    close(file->fd);
+    bool gone = !file->deleteOnClose || unlink(file->path.c_str()) == 0;
+    delete file;
+    return gone;
+}
+
 DWORD GetFileAttributesA(LPCSTR name) {
     struct stat st;
     std::string whole = WinPath(name);
@@ -438,7 +505,14 @@ FILE* StandInOpenFile(const char* name, const char* mode) {
 // The C runtime's remove, bound in place of the C library's by the linker
 // (--wrap=remove), and _rmdir and _access: each takes its path as Windows does.
 extern "C" int __real_remove(const char* path);
-extern "C" int __wrap_remove(const char* name) { return __real_remove(WinPath(name).c_str()); }
+extern "C" int __wrap_remove(const char* name) {
+    std::string path = WinPath(name);
+    if (!MachineHolder(path).empty()) {
+        errno = ETXTBSY;  // held by another program
+        return -1;
+    }
+    return __real_remove(path.c_str());
+}
 int _rmdir(const char* name) { return rmdir(WinPath(name).c_str()); }
 int _access(const char* name, int mode) { return access(WinPath(name).c_str(), mode); }
 
@@ -543,8 +617,6 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     errno = 0;
     return TRUE;
 }
-
-BOOL CloseHandle(HANDLE) { return TRUE; }
 
 void _makepath(char* path, const char* drive, const char* dir, const char* name, const char* ext) {
     (void)drive;  // no drives here

@@ -27,3 +27,15 @@ struct _GUID;
 std::string StandInKnownFolderPath(const struct _GUID* id);
 // mkdir -p; true when the directory exists afterwards.
 bool MachineMakeDirs(const std::string& path);
+// The program that holds the file at `path` (a full path, as the stand-in's
+// file calls take it) according to <machine>/inuse, whose lines are "full
+// path<TAB>program"; empty when no program holds it.
+std::string MachineHolder(const std::string& path);
+// Makes the next MachineHolder read the list again.
+void MachineForgetHolders();
+// Procedures that GetProcAddress gives: kernel32's SetFileInformationByHandle,
+// and those of the Restart Manager module (none for another module).
+#include <windows.h>
+extern "C" BOOL StandInSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                                  LPVOID data, DWORD size);
+extern "C" FARPROC StandInRestartManagerProcedure(HMODULE module, LPCSTR name);

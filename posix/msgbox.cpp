@@ -62,7 +62,7 @@ void Log(const std::string& kind, const char* caption, const char* text) {
 
 bool HasCancel(UINT type) {
     UINT buttons = type & 0xF;
-    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
+    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL;
 }
 
 int AnswerOf(const std::string& word, UINT type) {
@@ -70,12 +70,13 @@ int AnswerOf(const std::string& word, UINT type) {
     if (word == "no") return IDNO;
     if (word == "cancel") return IDCANCEL;
     if (word == "ok") return IDOK;
+    if (word == "retry") return IDRETRY;
     if (word == "close") return HasCancel(type) ? IDCANCEL : IDOK;
     return 0;
 }
 
-// Takes the first scripted answer; false when there is none.
-bool TakeScripted(std::string& word) {
+// Takes the first line of the scripted answers; false when there is none.
+bool TakeLine(std::string& word) {
     std::string path = MachinePath("answers");
     if (access(path.c_str(), F_OK) != 0) return false;
     int lock = open(MachinePath("answers.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -108,12 +109,24 @@ bool TakeScripted(std::string& word) {
     return found;
 }
 
+// Takes the first scripted answer; false when there is none. A line "free"
+// is no answer: the files in use are let go (the user closed the program
+// that held them) before the next line is taken.
+bool TakeScripted(std::string& word) {
+    while (TakeLine(word)) {
+        if (word != "free") return true;
+        unlink(MachinePath("inuse").c_str());
+    }
+    return false;
+}
+
 int AskTerminal(const char* text, const char* caption, UINT type) {
     UINT buttons = type & 0xF;
-    const char* choices = buttons == MB_YESNOCANCEL ? "[y]es [n]o [c]ancel"
-                          : buttons == MB_YESNO     ? "[y]es [n]o"
-                          : buttons == MB_OKCANCEL  ? "[o]k [c]ancel"
-                                                    : "[o]k";
+    const char* choices = buttons == MB_YESNOCANCEL   ? "[y]es [n]o [c]ancel"
+                          : buttons == MB_YESNO       ? "[y]es [n]o"
+                          : buttons == MB_OKCANCEL    ? "[o]k [c]ancel"
+                          : buttons == MB_RETRYCANCEL ? "[r]etry [c]ancel"
+                                                      : "[o]k";
     for (;;) {
         fprintf(stderr, "\n== %s ==\n%s\n%s? ", caption ? caption : "", text ? text : "", choices);
         fflush(stderr);
@@ -125,7 +138,8 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
         if (yesNo && c == 'y') return IDYES;
         if (yesNo && c == 'n') return IDNO;
         if (HasCancel(type) && c == 'c') return IDCANCEL;
-        if (!yesNo && c == 'o') return IDOK;
+        if (buttons == MB_RETRYCANCEL && c == 'r') return IDRETRY;
+        if (!yesNo && buttons != MB_RETRYCANCEL && c == 'o') return IDOK;
     }
 }
 
@@ -133,6 +147,7 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
 
 extern "C" int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Log(std::to_string(type), caption, text);
+    MachineForgetHolders();
     std::string word;
     if (TakeScripted(word)) return AnswerOf(word, type);
     if (isatty(0)) return AskTerminal(text, caption, type);

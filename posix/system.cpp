@@ -80,6 +80,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     if (!name) return NULL;
     if (module == Kernel32 && strcmp(name, "SetDefaultDllDirectories") == 0)
         return (FARPROC)(void (*)(void))StandInSetDefaultDllDirectories;
+    if (module == Kernel32 && strcmp(name, "SetFileInformationByHandle") == 0)
+        return (FARPROC)(void (*)(void))StandInSetFileInformationByHandle;
+    if (FARPROC procedure = StandInRestartManagerProcedure(module, name)) return procedure;
     if (module == Shell32 && strcmp(name, "SHGetKnownFolderPath") == 0)
         return (FARPROC)(void (*)(void))StandInGetKnownFolderPath;
     errno = ENOENT;

@@ -9,6 +9,7 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef BYTE BOOLEAN;
 typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef unsigned short WORD;
@@ -138,6 +139,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD
 #define MB_ICONMASK 0xF0
 #define IDOK 1
 #define IDCANCEL 2
+#define MB_RETRYCANCEL 0x5
+#define IDRETRY 4
 #define IDYES 6
 #define IDNO 7
 
@@ -160,6 +163,31 @@ DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
 DWORD GetLastError(void);
+
+// Files opened by handle: only existing files, for writing and deletion. A
+// file that the machine's "inuse" list names is held by another program:
+// it cannot be opened for writing (ERROR_SHARING_VIOLATION) nor deleted.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define OPEN_EXISTING 3
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+// Kernel32's SetFileInformationByHandle (Vista and later) is reached through
+// GetProcAddress; a file marked for deletion goes when its handle is closed.
+typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileDispositionInfo = 4 } FILE_INFO_BY_HANDLE_CLASS;
+typedef struct _FILE_DISPOSITION_INFO {
+    BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO;
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+// Only the Restart Manager (rstrtmgr.dll of the system folder) can be loaded.
+HMODULE LoadLibraryA(LPCSTR path);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, WCHAR* wide,
+                        int size);
 
 // Directory listings. The pattern's last component may be "*" (every entry)
 // or a plain name; "." and ".." are listed as Windows lists them.
