@@ -10,6 +10,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <restartmanager.h>
 
 #include <direct.h>
 #include <io.h>

@@ -30,6 +30,7 @@ SystemProc SystemProcedure(const char* module, const char* name);
 
 int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
 int TellUser(const char* text);  // OK
+int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
 int ShowAbout(void);
 
 // Bounded text. Each writes at most `size` bytes, always terminates `dst`
@@ -97,6 +98,9 @@ void ApplyRollback(const RegEntry* rows);
 // 1 when removing the tree at `dir` would remove a drive or share root, the
 // Windows or system folder, a special folder or a folder holding one.
 int IsProtectedFolder(const char* dir);
+// 1 when the tree at `dir` may be walked and removed: not protected, and
+// not a link nor reached through one.
+int IsRemovableTree(const char* dir);
 // RemoveTree, except that a protected folder is left alone: -1 and a trace.
 int RemoveTreeGuarded(const char* dir);
 
@@ -111,6 +115,18 @@ struct SpecialFolder {
 extern const SpecialFolder SpecialFolders[];
 
 int RunRemovalScript(const char* dir);  // 0, -1, or -2 when there is no script
+int HasRemovalScript(const char* dir);  // 1 when dir holds a removal script file
 void TrimSpaces(char* text);
 char* SpecialFolderPath(const char* name);
 int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
+
+// Walks the tree at `dir` as RemoveTree does and finds the files that another
+// process runs, has loaded or holds open without delete sharing (the running
+// program's own file aside); each gets the trace "in use: %s\n". What holds
+// them, one a line, goes into `holders` (TextSize bytes): the programs that
+// Windows names, else the files' paths, at most ten, then "...". Returns how
+// many files are in use. When none is and `keep` is set, the files stay open
+// for DeleteHeldFiles, so that nothing can take them in between.
+int FindFilesInUse(const char* dir, char* holders, int keep);
+void DeleteHeldFiles(void);   // deletes the files kept open, through their handles
+void ReleaseHeldFiles(void);  // closes them, deleting nothing

@@ -18,6 +18,8 @@ int AskUser(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_
 
 int TellUser(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_OK); }
 
+int AskRetry(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_RETRYCANCEL); }
+
 int ShowAbout(void) { return TellUser(AboutText); }
 
 // Ends the process when the executable cannot be located: -2 is its own code.

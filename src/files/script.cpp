@@ -46,6 +46,13 @@ static int ReadLine(char* line, FILE* script) {
     }
 }
 
+int HasRemovalScript(const char* dir) {
+    char path[TextSize];
+    if (!JoinPath(path, sizeof path, dir, ScriptName)) return 0;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int RunRemovalScript(const char* dir) {
     char target[TextSize];
     char line[TextSize];
@@ -63,6 +70,9 @@ int RunRemovalScript(const char* dir) {
         return -2;
     }
     printf("found '%s', using INI Mode:\n", path);
+    // The script deletes by name; a file still held open would only be
+    // marked for deletion and keep its folder from going.
+    ReleaseHeldFiles();
 
     while (ReadLine(line, script)) {
         TrimSpaces(line);

@@ -229,10 +229,16 @@ static int LeadsThroughLink(const char* dir) {
     }
 }
 
+int IsRemovableTree(const char* dir) { return !IsProtectedFolder(dir) && !LeadsThroughLink(dir); }
+
 int RemoveTreeGuarded(const char* dir) {
-    if (IsProtectedFolder(dir) || LeadsThroughLink(dir)) {
+    if (!IsRemovableTree(dir)) {
+        ReleaseHeldFiles();
         printf("refusing to remove protected folder: %s\n", dir != NULL ? dir : "");
         return -1;
     }
+    // The files checked free before the uninstall began go first, through
+    // the handles that kept them so; the walk then finds only the folders.
+    DeleteHeldFiles();
     return RemoveTree(dir);
 }

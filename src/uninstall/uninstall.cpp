@@ -44,6 +44,31 @@ static int RemoveInstalledFiles(HKEY key) {
     return RemoveTreeGuarded(location);
 }
 
+// Before anything changes, every file of the installation must be free to
+// go: while a program holds one, the user is asked to close it and retry.
+// 0 when the user keeps the installation instead.
+static int WaitUntilFilesAreFree(HKEY key) {
+    const char* value = ReadLocation(key);
+    char location[TextSize];
+    // Nothing is walked where nothing would be deleted.
+    if (value == NULL || !CopyText(location, sizeof location, value) || !IsRemovableTree(location))
+        return 1;
+    char holders[TextSize];
+    // Files are kept open only for a tree removal: a removal script deletes
+    // by name, and the C runtime cannot open the script while it is held.
+    // In test mode no file is deleted.
+    int keep = !TestMode && !HasRemovalScript(location);
+    while (FindFilesInUse(location, holders, keep) > 0) {
+        const char* displayName = ValueGet(key, "DisplayName");
+        FormatText(MessageBuffer, sizeof MessageBuffer,
+                   "Cannot uninstall '%s' while it is in use by:\n%s\n\n"
+                   "Close it and choose Retry, or Cancel to keep it installed.",
+                   displayName != NULL ? displayName : "", holders);
+        if (AskRetry(MessageBuffer) != IDRETRY) return 0;
+    }
+    return 1;
+}
+
 void Uninstall(const char* name) {
     HKEY entryKey = NULL;
     int found = OpenProductEntry(name, &entryKey);
@@ -59,6 +84,7 @@ void Uninstall(const char* name) {
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
+    if (!WaitUntilFilesAreFree(entryKey)) exit(1);
 
     ApplyRollback(UnregisterEntries);
 

@@ -1,0 +1,202 @@
+// Files of the installation that another process holds. An IDE that has
+// the plug-in loaded keeps its DLL from being deleted; the uninstall looks
+// for such files before it changes anything, so that it never leaves half a
+// plug-in behind under an entry that is gone.
+#include "zarnouns.h"
+
+// Files found free stay open (for writing and deletion, every sharing mode
+// allowed) until the tree removal deletes them through these handles: that
+// costs about what deleting them by name does, where opening each once more
+// to look would nearly double the removal, and no program can load or lock
+// them in between. A larger tree has its further files opened and closed
+// again, and deleted by name.
+enum { MaxHeld = 16384, MaxHolderLines = 10, MaxPrograms = 32 };
+static HANDLE Held[MaxHeld];
+static int HeldCount;
+
+// State of one search, shared by every level of the walk.
+static int KeepFree;
+static int InUseCount;
+static char FileLines[TextSize];  // the paths of the files in use, for the box
+static int FileLineCount;
+static char InstalledSelf[TextSize];  // this program's file in the installation
+
+// The Restart Manager names the programs that hold files. It is looked up
+// at run time from the system folder only (Vista and later); where it is
+// missing or fails, the box names the files instead.
+typedef DWORD(WINAPI* RmStartSessionProc)(DWORD*, DWORD, WCHAR*);
+typedef DWORD(WINAPI* RmRegisterResourcesProc)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*,
+                                                 UINT, LPCWSTR*);
+typedef DWORD(WINAPI* RmGetListProc)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+typedef DWORD(WINAPI* RmEndSessionProc)(DWORD);
+static RmRegisterResourcesProc RmRegister;
+static RmGetListProc RmList;
+static RmEndSessionProc RmEnd;
+static DWORD RmSession;
+static int RmStarted;
+
+static SystemProc Procedure(HMODULE module, const char* name) {
+    return (SystemProc)GetProcAddress(module, name);
+}
+
+static void StartRestartManager(void) {
+    static HMODULE library;
+    if (library == NULL) {
+        char path[TextSize];
+        UINT length = GetSystemDirectoryA(path, sizeof path);
+        if (length == 0 || length >= sizeof path) return;
+        if (!EndsInSeparator(path)) AppendText(path, sizeof path, PATH_SEP_TEXT);
+        if (!AppendText(path, sizeof path, "rstrtmgr.dll")) return;
+        library = LoadLibraryA(path);
+        if (library == NULL) return;
+    }
+    RmStartSessionProc start = (RmStartSessionProc)Procedure(library, "RmStartSession");
+    RmRegister = (RmRegisterResourcesProc)Procedure(library, "RmRegisterResources");
+    RmList = (RmGetListProc)Procedure(library, "RmGetList");
+    RmEnd = (RmEndSessionProc)Procedure(library, "RmEndSession");
+    WCHAR key[CCH_RM_SESSION_KEY + 1];
+    RmStarted = start != NULL && RmRegister != NULL && RmList != NULL && RmEnd != NULL &&
+                start(&RmSession, 0, key) == ERROR_SUCCESS;
+}
+
+static int HasLine(const char* list, const char* line) {
+    size_t n = strlen(line);
+    for (const char* p = list; *p != '\0'; p++) {
+        if (strncmp(p, line, n) == 0 && (p[n] == '\n' || p[n] == '\0')) return 1;
+        p = strchr(p, '\n');
+        if (p == NULL) break;
+    }
+    return 0;
+}
+
+// Adds `line` to the lines in `list` (TextSize bytes) unless it is there
+// already. A line past the last that may be shown, or one that does not
+// fit, ends the list with "...". 0 once the list has ended.
+static int AddLine(char* list, int* lines, const char* line) {
+    if (*lines > MaxHolderLines) return 0;
+    if (HasLine(list, line)) return 1;
+    size_t used = strlen(list);
+    if (*lines < MaxHolderLines && AppendText(list, TextSize, used > 0 ? "\n" : "") &&
+        AppendText(list, TextSize, line)) {
+        (*lines)++;
+        return 1;
+    }
+    list[used] = '\0';
+    AppendText(list, TextSize, used > 0 ? "\n..." : "...");
+    *lines = MaxHolderLines + 1;
+    return 0;
+}
+
+// One file of the tree: kept open when it is free, reported when another
+// process holds it.
+static void CheckFile(const char* path) {
+    // The uninstaller's own files: the running one, which stays behind where
+    // the uninstall runs from the installation folder itself, and the
+    // installed one that started this copy and is just ending.
+    if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        if (KeepFree && HeldCount < MaxHeld)
+            Held[HeldCount++] = file;
+        else
+            CloseHandle(file);
+        return;
+    }
+    // A read-only file or one this user may not change is refused with
+    // another error: that is not "in use", and the removal reports it.
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return;
+    printf("in use: %s\n", path);
+    InUseCount++;
+    AddLine(FileLines, &FileLineCount, path);
+    if (!RmStarted) return;
+    WCHAR wide[TextSize];
+    LPCWSTR files[1] = {wide};
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TextSize) > 0)
+        RmRegister(RmSession, 1, files, 0, NULL, 0, NULL);
+}
+
+// Walks one level, as the tree removal does: a link is removed as a link,
+// so nothing it leads to is looked at.
+static void CheckLevel(const char* dir) {
+    char path[TextSize];  // this level's listing pattern, then its entry paths
+    WIN32_FIND_DATAA entry;
+    if (dir[0] == '\0' || !FormatText(path, sizeof path, "%s*", dir)) return;
+    HANDLE listing = FindFirstFileA(path, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        const char* name = entry.cFileName;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        if (!FormatText(path, sizeof path, "%s%s", dir, name)) continue;
+        DWORD attributes = entry.dwFileAttributes;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (AppendText(path, sizeof path, PATH_SEP_TEXT)) CheckLevel(path);
+        } else {
+            CheckFile(path);
+        }
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+}
+
+// The programs that the Restart Manager names for the files registered
+// with it, each once, into `holders`; 0 when it names none.
+static int NameHolders(char* holders) {
+    static RM_PROCESS_INFO programs[MaxPrograms];
+    UINT needed = 0, count = MaxPrograms;
+    DWORD reasons = 0;
+    holders[0] = '\0';
+    if (RmList(RmSession, &needed, &count, programs, &reasons) != ERROR_SUCCESS) return 0;
+    int lines = 0;
+    for (UINT i = 0; i < count && i < MaxPrograms; i++) {
+        char name[TextSize];
+        if (WideCharToMultiByte(CP_ACP, 0, programs[i].strAppName, -1, name, sizeof name, NULL,
+                                NULL) <= 0 ||
+            name[0] == '\0')
+            continue;
+        if (!AddLine(holders, &lines, name)) break;
+    }
+    return lines > 0;
+}
+
+int FindFilesInUse(const char* dir, char* holders, int keep) {
+    ReleaseHeldFiles();
+    KeepFree = keep;
+    InUseCount = 0;
+    FileLines[0] = '\0';
+    FileLineCount = 0;
+    if (!JoinPath(InstalledSelf, sizeof InstalledSelf, dir, SelfName)) InstalledSelf[0] = '\0';
+    StartRestartManager();
+    CheckLevel(dir);
+    if (InUseCount > 0) {
+        // The user is asked to close what holds them; nothing is kept open
+        // meanwhile.
+        ReleaseHeldFiles();
+        if (!RmStarted || !NameHolders(holders)) CopyText(holders, TextSize, FileLines);
+    }
+    if (RmStarted) RmEnd(RmSession);
+    RmStarted = 0;
+    return InUseCount;
+}
+
+void DeleteHeldFiles(void) {
+    typedef BOOL(WINAPI * SetInformationProc)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    SetInformationProc setInformation =
+        (SetInformationProc)SystemProcedure("kernel32.dll", "SetFileInformationByHandle");
+    // Older Windows cannot delete through a handle: closed, the files go by
+    // name in the walk that follows.
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    for (int i = 0; i < HeldCount; i++) {
+        if (setInformation != NULL)
+            setInformation(Held[i], FileDispositionInfo, &disposition, sizeof disposition);
+        CloseHandle(Held[i]);
+    }
+    HeldCount = 0;
+}
+
+void ReleaseHeldFiles(void) {
+    for (int i = 0; i < HeldCount; i++) CloseHandle(Held[i]);
+    HeldCount = 0;
+}
