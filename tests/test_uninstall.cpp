@@ -66,6 +66,54 @@ TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     EXPECT_NE(pending.find(both), std::string::npos);
 }
 
+// An IDE that has the plug-in loaded: nothing changes until every file can
+// go, and the box names what holds them.
+TEST_F(Lifecycle, FilesInUseAreNamedAndNothingGoesUntilTheyAreFree) {
+    Register();
+    std::string dll = dir + "harbo.dll", notes = Path("Tools/sub/deeper/notes.txt");
+    HoldFile(dll, "Harbo IDE");
+    HoldFile(notes, "Harbo IDE");
+    const std::string head = "Cannot uninstall 'Demo Plug-in' while it is in use by:\n",
+                      tail = "\n\nClose it and choose Retry, or Cancel to keep it installed.";
+    auto holders = [&](const Box& box) {
+        EXPECT_EQ(box.buttons, "Retry Cancel");
+        EXPECT_EQ(box.text.substr(0, head.size()), head);
+        EXPECT_EQ(box.text.substr(box.text.size() - tail.size()), tail);
+        if (box.text.size() < head.size() + tail.size()) return std::vector<std::string>();
+        return SortedLines(box.text.substr(head.size(), box.text.size() - head.size() - tail.size()) + "\n");
+    };
+    // The program named once, else the paths of both files.
+    std::vector<std::string> named = RestartManagerNamesPrograms()
+                                         ? std::vector<std::string>{"Harbo IDE"}
+                                         : SortedLines(dll + "\n" + notes + "\n");
+    for (auto args : {std::vector<std::string>{"-d", product}, {"-t", "-d", product}}) {
+        Result r = RunApp(exe, args, {Yes, Cancel});
+        EXPECT_EQ(r.exitCode, 1);
+        ASSERT_EQ(r.boxes.size(), 2u) << r.out;
+        EXPECT_EQ(holders(r.boxes[1]), named);
+        EXPECT_EQ(SortedLines(r.out), SortedLines("in use: " + dll + "\nin use: " + notes + "\n"));
+        EXPECT_TRUE(Exists("Tools/harbo.dll"));
+        EXPECT_TRUE(Exists("Tools/sub/deeper/notes.txt"));
+        EXPECT_TRUE(Exists("Tools/empty"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    }
+    // Retry while they are held asks again; once they are let go, everything
+    // goes. Under Wine through its own Add/Remove Programs client.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    Result r = RealShell() ? RunApp(std::string(system) + "\\uninstaller.exe", {"--remove", product},
+                                    {Yes, Retry, Free, Retry, Ok})
+                           : RunApp(exe, {"-u", product}, {Yes, Retry, Free, Retry, Ok});
+    EXPECT_FALSE(r.timedOut);
+    ASSERT_EQ(r.boxes.size(), 4u) << r.out;
+    EXPECT_EQ(r.boxes[0].text, Confirm("Demo Plug-in"));
+    EXPECT_EQ(holders(r.boxes[1]), named);
+    EXPECT_EQ(r.boxes[2].text, r.boxes[1].text);
+    EXPECT_EQ(r.boxes[3].text, "Successfully uninstalled 'Demo Plug-in'.");
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
 TEST_F(Lifecycle, AProgramPlantedInTheTemporaryFolderIsNeverStarted) {
     Register();
     std::string planted = TempDir() + AppFileName(), log = TempDir() + "planted.log";

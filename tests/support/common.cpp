@@ -28,6 +28,7 @@ void Sandboxed::SetUp() {
 }
 
 void Sandboxed::TearDown() {
+    FreeHeldFiles();
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteKeyTree(root, EntryKey(product));
     std::error_code ec;
     if (!HasFailure()) fs::remove_all(sandbox, ec);

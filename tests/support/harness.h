@@ -15,7 +15,7 @@ namespace zt {
 struct Box {
     std::string caption;
     std::string text;
-    std::string buttons;  // "OK" or "Yes No Cancel"
+    std::string buttons;  // "OK", "Yes No Cancel" or "Retry Cancel"
     bool icon = false;
 };
 
@@ -26,7 +26,19 @@ struct Result {
     std::vector<Box> boxes;
 };
 
-enum Answer { Yes, No, Cancel, Ok, Close, Fail };
+// Free answers no box: before the next box is answered, the files held with
+// HoldFile are let go, as when the user closes the program that held them.
+enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free };
+
+// Makes another program hold the file at `path` (a full path), as a running
+// IDE holds the plug-in: a file named *.dll is made a real DLL and loaded,
+// any other file is kept open without delete sharing. `program` is what the
+// platform's Restart Manager calls it, where it names one.
+void HoldFile(const std::string& path, const std::string& program);
+void FreeHeldFiles();
+// Whether the Restart Manager names the programs that hold files (Wine's
+// answers success and names none).
+bool RestartManagerNamesPrograms();
 
 // The caption of the stand-in's elevation prompt, which Result::boxes holds
 // with the text "\"program\" parameters" and the buttons "Yes No".

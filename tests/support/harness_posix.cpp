@@ -23,6 +23,7 @@ int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
 bool RealShell() { return false; }
 bool RegistryAddsNul() { return false; }
 bool CanRefuseMachineRights() { return true; }
+bool RestartManagerNamesPrograms() { return true; }
 
 static bool replaced, hadMachine;
 static std::string previousMachine;
@@ -63,6 +64,8 @@ static const char* AnswerWord(Answer a) {
         case Cancel: return "cancel";
         case Ok: return "ok";
         case Close: return "close";
+        case Retry: return "retry";
+        case Free: return "free";
         default: return "fail";
     }
 }
@@ -100,7 +103,10 @@ static std::vector<Box> TakeBoxes() {
             continue;
         }
         unsigned type = std::stoul(line.substr(0, a));
-        box.buttons = (type & 0xF) == MB_YESNOCANCEL ? "Yes No Cancel" : (type & 0xF) == 0 ? "OK" : "?";
+        box.buttons = (type & 0xF) == MB_YESNOCANCEL   ? "Yes No Cancel"
+                      : (type & 0xF) == MB_RETRYCANCEL ? "Retry Cancel"
+                      : (type & 0xF) == 0              ? "OK"
+                                                       : "?";
         box.icon = (type & MB_ICONMASK) != 0;
         boxes.push_back(box);
     }
@@ -166,6 +172,15 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     r.boxes = TakeBoxes();
     fs::remove(MachinePath("answers"));
     return r;
+}
+
+void HoldFile(const std::string& path, const std::string& program) {
+    std::ofstream(MachinePath("inuse"), std::ios::app) << path << "\t" << program << "\n";
+}
+
+void FreeHeldFiles() {
+    std::error_code ec;
+    fs::remove(MachinePath("inuse"), ec);
 }
 
 void PlantProgram(const std::string& path) {

@@ -53,6 +53,47 @@ void RemovePlantedProgram(const std::string& path) {
     fs::remove(stop, ec);
 }
 
+// The programs that hold files for the test, by holder.exe; each is ended
+// by FreeHeldFiles.
+static std::vector<HANDLE> Holders;
+
+void HoldFile(const std::string& path, const std::string&) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    fs::path bin = fs::path(self).parent_path();
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".dll") == 0)
+        ASSERT_TRUE(CopyFileA((bin / "held.dll").string().c_str(), path.c_str(), FALSE)) << path;
+    std::string line = "\"" + (bin / "holder.exe").string() + "\" \"" + path + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << line;
+    CloseHandle(pi.hThread);
+    Holders.push_back(pi.hProcess);
+    // Held once an open for writing and deletion is refused as it is for
+    // the program under test.
+    for (int i = 0; i < 500; i++) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        Sleep(20);
+    }
+    ADD_FAILURE() << "holder.exe does not hold " << path;
+}
+
+void FreeHeldFiles() {
+    for (HANDLE h : Holders) {
+        TerminateProcess(h, 0);
+        WaitForSingleObject(h, 10000);
+        CloseHandle(h);
+    }
+    Holders.clear();
+}
+
+bool RestartManagerNamesPrograms() { return false; }
+
 int PlatformExit(int windowsCode) { return windowsCode; }
 bool RealShell() { return true; }
 bool RegistryAddsNul() { return true; }
@@ -137,6 +178,7 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
             // A box of the started copy is answered only once the first
             // process has ended, so that it no longer holds its executable.
             if (owner != pi.dwProcessId) WaitForSingleObject(pi.hProcess, 10000);
+            for (; used < answers.size() && answers[used] == Free; used++) FreeHeldFiles();
             PressAnswer(box, used < answers.size() ? answers[used] : Close);
             used++;
         }
