@@ -108,7 +108,8 @@ static void CheckFile(const char* path) {
     // another error: that is not "in use", and the removal reports it.
     if (GetLastError() != ERROR_SHARING_VIOLATION) return;
     printf("in use: %s\n", path);
-    InUseCount++;
+    // The Restart Manager is asked only when there is something to ask.
+    if (InUseCount++ == 0) StartRestartManager();
     AddLine(FileLines, &FileLineCount, path);
     if (!RmStarted) return;
     WCHAR wide[TextSize];
@@ -167,7 +168,6 @@ int FindFilesInUse(const char* dir, char* holders, int keep) {
     FileLines[0] = '\0';
     FileLineCount = 0;
     if (!JoinPath(InstalledSelf, sizeof InstalledSelf, dir, SelfName)) InstalledSelf[0] = '\0';
-    StartRestartManager();
     CheckLevel(dir);
     if (InUseCount > 0) {
         // The user is asked to close what holds them; nothing is kept open
