@@ -4,7 +4,11 @@
 
 #include "platform.h"
 
-// Every text buffer of the program; Windows calls that fix a size get MAX_PATH.
+// Every text buffer of the program. Texts are in the process's ANSI code
+// page, which the manifest makes UTF-8 (Windows 10 version 1903 and later),
+// so a character takes up to three bytes where a Windows call counts one:
+// what Windows gives within MAX_PATH characters is asked for in UTF-16 and
+// converted into a buffer of this size, where it always fits.
 enum { TextSize = 1024 };
 
 // ---- src/app: start-up, command table, message boxes, bounded text -------
@@ -106,7 +110,7 @@ int RemoveTreeGuarded(const char* dir);
 
 // ---- src/files: removal script, special folders, tree removal -----------
 
-extern char FolderBuffer[MAX_PATH];
+extern char FolderBuffer[TextSize];
 
 struct SpecialFolder {
     int csidl;
@@ -118,6 +122,8 @@ int RunRemovalScript(const char* dir);  // 0, -1, or -2 when there is no script
 int HasRemovalScript(const char* dir);  // 1 when dir holds a removal script file
 void TrimSpaces(char* text);
 char* SpecialFolderPath(const char* name);
+// The shell's folder `csidl` into `folder` (TextSize bytes); 0 when it has none.
+int ShellFolderPath(int csidl, char* folder);
 int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 
 // Walks the tree at `dir` as RemoveTree does and finds the files that another
