@@ -371,7 +371,11 @@ LONG JoinPath(const std::string& base, const char* subKey, std::string& out) {
     for (;;) {
         size_t slash = sub.find('\\', start);
         std::string part = sub.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part.size() > MaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+        // The limit counts UTF-16 units, as Windows stores the name.
+        if (part.empty() ||
+            MultiByteToWideChar(CP_UTF8, 0, part.data(), (int)part.size(), NULL, 0) >
+                (int)MaxKeyNameLength)
+            return ERROR_INVALID_PARAMETER;
         for (unsigned char c : part)
             if (c < 0x20) return ERROR_INVALID_PARAMETER;
         out += "\\" + part;

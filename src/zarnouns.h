@@ -38,7 +38,8 @@ int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
 int ShowAbout(void);
 
 // Bounded text. Each writes at most `size` bytes, always terminates `dst`
-// (when size > 0) and returns 1 when the whole text fitted, 0 when it was cut.
+// (when size > 0) and returns 1 when the whole text fitted, 0 when it was
+// cut; a cut never leaves part of a UTF-8 character at the end.
 int CopyText(char* dst, size_t size, const char* src);
 int AppendText(char* dst, size_t size, const char* src);
 int FormatText(char* dst, size_t size, const char* format, ...);
@@ -48,7 +49,7 @@ int JoinPath(char* dst, size_t size, const char* dir, const char* name);
 
 // A product name that can address its own Uninstall entry and stand in
 // double quotes on a command line. Tells the user and returns 0 otherwise.
-enum { MaxNameLength = 255 };  // the registry's limit for one key name
+enum { MaxNameLength = 255 };  // the registry's limit for one key name, in UTF-16 units
 int CheckProductName(const char* name);
 
 // ---- src/registry: registry layer, tables, registration -----------------
