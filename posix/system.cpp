@@ -151,6 +151,14 @@ UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
     return MachineGiveString(MachinePath("c/Windows/SysWOW64"), size, buffer);
 }
 
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+    if (!name || !*name || strchr(name, '=')) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
 UINT GetACP(void) { return CP_UTF8; }
 
 int GetLocaleInfoA(LCID, LCTYPE type, LPSTR text, int size) {

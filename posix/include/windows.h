@@ -124,6 +124,9 @@ LONG RegCloseKey(HKEY key);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD count);
+// String data in UTF-16, as Windows hands it to a wide reader.
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD count);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD count);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
@@ -236,6 +239,7 @@ BOOL CloseHandle(HANDLE handle);
 // Folders, environment and code pages of the emulated 64-bit Windows, as a
 // 32-bit process there sees them.
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);  // a null value removes it
 UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 // The process runs in UTF-8, as a program whose manifest asks for it does
 // on Windows 10 version 1903 and later, on a system whose legacy ANSI code
