@@ -9,6 +9,11 @@ configure_file(${CMAKE_SOURCE_DIR}/win32/zarnouns.manifest.in generated/zarnouns
 configure_file(${CMAKE_SOURCE_DIR}/win32/README.txt.in package/README.txt @ONLY NEWLINE_STYLE CRLF)
 file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${PROJECT_VERSION}\n")
 target_include_directories(zarnouns PRIVATE ${CMAKE_BINARY_DIR}/generated)
+# The resource compiler reports no dependencies: the files the resource
+# script takes in are named here, so that a changed manifest or version
+# reaches the executable.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/win32/zarnouns.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_BINARY_DIR}/generated/zarnouns.manifest;${CMAKE_BINARY_DIR}/generated/zarnouns_version.h")
 
 # No link time in the header, so that a build is byte for byte the same
 # each time.

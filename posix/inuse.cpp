@@ -128,36 +128,4 @@ FARPROC StandInRestartManagerProcedure(HMODULE module, LPCSTR name) {
     return NULL;
 }
 
-// UTF-8, the machine's code page, into UTF-16.
-int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int count, WCHAR* wide, int size) {
-    if (!text) return 0;
-    size_t n = count < 0 ? strlen(text) + 1 : (size_t)count;
-    std::u16string out;
-    for (size_t i = 0; i < n;) {
-        unsigned char c = (unsigned char)text[i];
-        uint32_t code = c;
-        size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (i + extra >= n) extra = 0;
-        if (extra) {
-            code = c & (0x3F >> extra);
-            for (size_t k = 1; k <= extra; k++) code = (code << 6) | ((unsigned char)text[i + k] & 0x3F);
-        }
-        i += extra + 1;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back((char16_t)(0xD800 + (code >> 10)));
-            out.push_back((char16_t)(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back((char16_t)code);
-        }
-    }
-    if (size == 0) return (int)out.size();
-    if (!wide || (size_t)size < out.size()) {
-        errno = ERANGE;
-        return 0;
-    }
-    memcpy(wide, out.data(), out.size() * sizeof(WCHAR));
-    return (int)out.size();
-}
-
 }  // extern "C"

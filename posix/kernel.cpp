@@ -465,6 +465,22 @@ ssize_t ReadText(void* cookie, char* buffer, size_t size) {
     return (ssize_t)n;
 }
 
+// Positions count the text as read (CR LF as one, nothing after a Ctrl-Z);
+// enough for rewind and for a seek back to a position once told.
+int SeekText(void* cookie, off64_t* offset, int whence) {
+    TextFile* f = static_cast<TextFile*>(cookie);
+    off64_t base = whence == SEEK_SET   ? 0
+                   : whence == SEEK_CUR ? (off64_t)f->at
+                                        : (off64_t)f->bytes.size();
+    if (base + *offset < 0 || base + *offset > (off64_t)f->bytes.size()) {
+        errno = EINVAL;
+        return -1;
+    }
+    f->at = (size_t)(base + *offset);
+    *offset = (off64_t)f->at;
+    return 0;
+}
+
 int CloseText(void* cookie) {
     delete static_cast<TextFile*>(cookie);
     return 0;
@@ -482,7 +498,7 @@ FILE* OpenTextForReading(const std::string& path) {
     }
     if (held == '\r') f->bytes.push_back('\r');
     fclose(raw);
-    cookie_io_functions_t io = {ReadText, NULL, NULL, CloseText};
+    cookie_io_functions_t io = {ReadText, NULL, SeekText, CloseText};
     FILE* file = fopencookie(f, "r", io);
     if (!file) delete f;
     return file;

@@ -371,7 +371,11 @@ LONG JoinPath(const std::string& base, const char* subKey, std::string& out) {
     for (;;) {
         size_t slash = sub.find('\\', start);
         std::string part = sub.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part.size() > MaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+        // The limit counts UTF-16 units, as Windows stores the name.
+        if (part.empty() ||
+            MultiByteToWideChar(CP_UTF8, 0, part.data(), (int)part.size(), NULL, 0) >
+                (int)MaxKeyNameLength)
+            return ERROR_INVALID_PARAMETER;
         for (unsigned char c : part)
             if (c < 0x20) return ERROR_INVALID_PARAMETER;
         out += "\\" + part;
@@ -494,6 +498,40 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
         memcpy(data, v->data.data(), size);
     }
     if (count) *count = size;
+    return ERROR_SUCCESS;
+}
+
+// The value read in UTF-8, the strings handed over in UTF-16.
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD count) {
+    if (data && !count) return ERROR_INVALID_PARAMETER;
+    std::string nameText = "";
+    if (name && *name) {
+        nameText.resize(4 * MaxValueNameLength + 4);
+        if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, &nameText[0], (int)nameText.size(), NULL,
+                                 NULL))
+            return ERROR_INVALID_PARAMETER;
+        nameText.resize(strlen(nameText.c_str()));
+    }
+    DWORD kind = REG_NONE, size = 0;
+    LONG rc = RegQueryValueExA(key, nameText.c_str(), NULL, &kind, NULL, &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    std::string bytes(size, '\0');
+    rc = RegQueryValueExA(key, nameText.c_str(), NULL, &kind, (LPBYTE)&bytes[0], &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    bytes.resize(size);
+    if ((kind == REG_SZ || kind == REG_EXPAND_SZ || kind == REG_MULTI_SZ) && size > 0) {
+        int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)size, NULL, 0);
+        std::u16string wide(units, u'\0');
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)size, &wide[0], units);
+        bytes.assign((const char*)wide.data(), wide.size() * sizeof(char16_t));
+    }
+    if (type) *type = kind;
+    if (data && *count < bytes.size()) {
+        *count = (DWORD)bytes.size();
+        return ERROR_MORE_DATA;
+    }
+    if (data) memcpy(data, bytes.data(), bytes.size());
+    if (count) *count = (DWORD)bytes.size();
     return ERROR_SUCCESS;
 }
 

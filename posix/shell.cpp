@@ -88,9 +88,10 @@ extern "C" HRESULT StandInGetKnownFolderPath(const GUID* id, DWORD, HANDLE, PWST
     *path = NULL;
     std::string folder = StandInKnownFolderPath(id);
     if (folder.empty() || !IsFolder(folder)) return (HRESULT)0x80070002L;
-    WCHAR* wide = (WCHAR*)malloc((folder.size() + 1) * sizeof(WCHAR));
+    int units = MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, NULL, 0);
+    WCHAR* wide = (WCHAR*)malloc(units * sizeof(WCHAR));
     if (!wide) return (HRESULT)0x8007000EL;
-    for (size_t i = 0; i <= folder.size(); i++) wide[i] = (unsigned char)folder[i];
+    MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, wide, units);
     *path = wide;
     return S_OK;
 }
@@ -107,4 +108,10 @@ extern "C" BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int csidl, BOOL) {
     if (folder.size() >= MAX_PATH) return FALSE;
     memcpy(path, folder.c_str(), folder.size() + 1);
     return TRUE;
+}
+
+extern "C" BOOL SHGetSpecialFolderPathW(HWND, LPWSTR path, int csidl, BOOL) {
+    std::string folder = StandInFolderPath(csidl);
+    if (folder.empty() || !path || !IsFolder(folder)) return FALSE;
+    return MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, path, MAX_PATH) != 0;
 }

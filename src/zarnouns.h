@@ -4,7 +4,11 @@
 
 #include "platform.h"
 
-// Every text buffer of the program; Windows calls that fix a size get MAX_PATH.
+// Every text buffer of the program. Texts are in the process's ANSI code
+// page, which the manifest makes UTF-8 (Windows 10 version 1903 and later),
+// so a character takes up to three bytes where a Windows call counts one:
+// what Windows gives within MAX_PATH characters is asked for in UTF-16 and
+// converted into a buffer of this size, where it always fits.
 enum { TextSize = 1024 };
 
 // ---- src/app: start-up, command table, message boxes, bounded text -------
@@ -34,7 +38,8 @@ int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
 int ShowAbout(void);
 
 // Bounded text. Each writes at most `size` bytes, always terminates `dst`
-// (when size > 0) and returns 1 when the whole text fitted, 0 when it was cut.
+// (when size > 0) and returns 1 when the whole text fitted, 0 when it was
+// cut; a cut never leaves part of a UTF-8 character at the end.
 int CopyText(char* dst, size_t size, const char* src);
 int AppendText(char* dst, size_t size, const char* src);
 int FormatText(char* dst, size_t size, const char* format, ...);
@@ -44,7 +49,7 @@ int JoinPath(char* dst, size_t size, const char* dir, const char* name);
 
 // A product name that can address its own Uninstall entry and stand in
 // double quotes on a command line. Tells the user and returns 0 otherwise.
-enum { MaxNameLength = 255 };  // the registry's limit for one key name
+enum { MaxNameLength = 255 };  // the registry's limit for one key name, in UTF-16 units
 int CheckProductName(const char* name);
 
 // ---- src/registry: registry layer, tables, registration -----------------
@@ -106,7 +111,7 @@ int RemoveTreeGuarded(const char* dir);
 
 // ---- src/files: removal script, special folders, tree removal -----------
 
-extern char FolderBuffer[MAX_PATH];
+extern char FolderBuffer[TextSize];
 
 struct SpecialFolder {
     int csidl;
@@ -118,6 +123,8 @@ int RunRemovalScript(const char* dir);  // 0, -1, or -2 when there is no script
 int HasRemovalScript(const char* dir);  // 1 when dir holds a removal script file
 void TrimSpaces(char* text);
 char* SpecialFolderPath(const char* name);
+// The shell's folder `csidl` into `folder` (TextSize bytes); 0 when it has none.
+int ShellFolderPath(int csidl, char* folder);
 int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 
 // Walks the tree at `dir` as RemoveTree does and finds the files that another

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,14 @@ protected:
     }
 
     std::string P(const std::string& relative) const { return root + relative; }
+    // Paths are UTF-8, as the program's are.
     static bool Exists(const std::string& path) {
         std::error_code ignored;
-        return fs::exists(fs::symlink_status(fs::path(path), ignored));
+        return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
     }
-    static void MakeDir(const std::string& path) { ASSERT_TRUE(fs::create_directories(path)); }
+    static void MakeDir(const std::string& path) {
+        ASSERT_TRUE(fs::create_directories(fs::u8path(path)));
+    }
     static void Write(const std::string& path, const std::string& text) {
         FILE* file = fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr) << path;
@@ -298,17 +302,35 @@ TEST_F(Files, ScriptStopsReadingAtLastSection) {
     EXPECT_TRUE(Exists(P("harbo.dll")));
 }
 
-TEST_F(Files, ScriptByteOrderMarkIsPartOfFirstLine) {
-    Write(P("harbo.dll"), "x");
-    Script("\xEF\xBB\xBF[*]\nharbo.dll\n");
-    Capture();
-    EXPECT_EQ(RunRemovalScript(root.c_str()), 0);
-    std::string ini = P("zarnouns.ini");
-    EXPECT_EQ(Captured(), "checking ini file: " + ini + "!\nfound '" + ini +
-                              "', using INI Mode:\ndeleting file: '" + P("\xEF\xBB\xBF[*]") +
-                              "'\ndeleting file: '" + P("harbo.dll") + "'\n");
-    EXPECT_FALSE(Exists(P("harbo.dll")));
-    EXPECT_TRUE(Exists(P("zarnouns.ini")));
+// UTF-8 with or without the mark, or the legacy code page (1252 on the
+// stand-in and in the Wine prefix), judged line by line: each line names
+// the file as it is on disk.
+TEST_F(Files, ScriptEncodings) {
+    const std::string mark = "\xEF\xBB\xBF", greek = "Ωμέγα 日本.cfg", muller = "Müller.cfg";
+    auto deleting = [&](const std::string& name) { return "deleting file: '" + P(name) + "'\n"; };
+    const struct {
+        std::string script, trace;
+        std::set<std::string> gone;
+    } rows[] = {
+        {mark + greek + "\n", deleting(greek), {greek}},
+        {mark + "[foo]\nharbo.dll\n", "*change category to: foo\nUnknown category: foo\n", {}},
+        {"M\xFCller.cfg\n" + greek + "\n", deleting(muller) + deleting(greek), {muller, greek}},
+        // Converted, a line can outgrow the line buffer.
+        {std::string(600, '\xFC') + "\nharbo.dll\n",
+         "skipped over-long line\n" + deleting("harbo.dll"), {"harbo.dll"}},
+    };
+    for (const auto& row : rows) {
+        for (const std::string& name : {greek, muller, std::string("harbo.dll")})
+            Write(P(name), "x");
+        Script(row.script);
+        Capture();
+        EXPECT_EQ(RunRemovalScript(root.c_str()), 0);
+        std::string ini = P("zarnouns.ini");
+        EXPECT_EQ(Captured(), "checking ini file: " + ini + "!\nfound '" + ini +
+                                  "', using INI Mode:\n" + row.trace);
+        for (const std::string& name : {greek, muller, std::string("harbo.dll")})
+            EXPECT_EQ(Exists(P(name)), !row.gone.count(name)) << name;
+    }
 }
 
 TEST_F(Files, ScriptOverLongLinesAreSkippedWhole) {

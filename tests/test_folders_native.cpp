@@ -94,15 +94,16 @@ TEST_F(Folders, DesktopNumberZeroIsFound) {
     EXPECT_STREQ(SpecialFolderPath("CSIDL_DESKTOP"), desktop.c_str());
 }
 
+// Saved with a byte-order mark, and naming a file in Greek in its first section.
 TEST_F(Folders, ScriptDeletesInFolderThenRemovesInstallDir) {
     std::string fonts = Folder(CSIDL_FONTS);
-    Write(Join(fonts, "harbo.ttf"));
+    Write(Join(fonts, "Ωμέγα.ttf"));
     Write(Join(fonts, "other.ttf"));
-    Write(install + "harbo.ttf");
+    Write(install + "Ωμέγα.ttf");
     Write(install + "zarnouns.ini");
     FILE* script = fopen((install + "zarnouns.ini").c_str(), "wb");
     ASSERT_NE(script, nullptr);
-    fputs("[csidl_Fonts]\nharbo.ttf\n[CSIDL_HISTORY]\nother.ttf\n[*]\n", script);
+    fputs("\xEF\xBB\xBF[csidl_Fonts]\nΩμέγα.ttf\n[CSIDL_HISTORY]\nother.ttf\n[*]\n", script);
     fclose(script);
 
     int result = 1;
@@ -111,11 +112,11 @@ TEST_F(Folders, ScriptDeletesInFolderThenRemovesInstallDir) {
     std::string ini = install + "zarnouns.ini";
     EXPECT_EQ(trace, "checking ini file: " + ini + "!\nfound '" + ini + "', using INI Mode:\n"
                      "*change category to: csidl_Fonts\nFound csidl: csidl_Fonts=" + fonts + "\n"
-                     "deleting file: '" + Join(fonts, "harbo.ttf") + "'\n"
+                     "deleting file: '" + Join(fonts, "Ωμέγα.ttf") + "'\n"
                      "*change category to: CSIDL_HISTORY\nUnknown csidl: CSIDL_HISTORY\n"
                      "Found last section: [*], closing INI file.\ndelete(tree) all files!\n"
                      "-> " + install + "\n");
-    EXPECT_FALSE(fs::exists(Join(fonts, "harbo.ttf")));
+    EXPECT_FALSE(fs::exists(Join(fonts, "Ωμέγα.ttf")));
     EXPECT_TRUE(fs::exists(Join(fonts, "other.ttf")));
     EXPECT_FALSE(fs::exists(install));
     EXPECT_TRUE(fs::exists(fonts));

@@ -72,6 +72,23 @@ TEST(GuardMachine, SandboxItselfHoldsTheFolders) {
     EXPECT_EQ(1, IsProtectedFolder((Sandbox.string() + PATH_SEP).c_str()));
 }
 
+// A folder within the shell's MAX_PATH characters can take more bytes in
+// UTF-8: the guard knows it all the same.
+TEST(GuardMachine, FoldersLongerInUtf8ThanMaxPathBytes) {
+    std::string greek;
+    for (int i = 0; i < 120; i++) greek += "Ω";
+    fs::path machine = Sandbox / greek;
+    ASSERT_EQ(0, setenv("ZARNOUNS_MACHINE", machine.c_str(), 1));
+    for (int csidl : {CSIDL_WINDOWS, CSIDL_APPDATA}) {
+        std::string folder = StandInFolderPath(csidl);
+        fs::create_directories(folder);
+        EXPECT_GE(folder.size(), (size_t)MAX_PATH) << folder;
+        EXPECT_EQ(1, IsProtectedFolder(folder.c_str())) << folder;
+    }
+    setenv("ZARNOUNS_MACHINE", Sandbox.c_str(), 1);
+    fs::remove_all(machine);
+}
+
 TEST(RemoveTreeGuarded, LeavesProtectedFoldersAlone) {
     TestMode = 0;
     for (int csidl : {CSIDL_APPDATA, CSIDL_WINDOWS, CSIDL_PROGRAM_FILES}) {

@@ -15,6 +15,12 @@ using namespace zt;
 
 class Hostile : public Installed {};
 
+static std::string Repeat(const std::string& text, size_t count) {
+    std::string out;
+    while (count-- > 0) out += text;
+    return out;
+}
+
 TEST_F(Hostile, NamesOfEveryLengthAndShape) {
     const std::string tooLong = "Invalid product name: it is longer than 255 characters.";
     const struct {
@@ -28,7 +34,12 @@ TEST_F(Hostile, NamesOfEveryLengthAndShape) {
         {std::string(1019, 'n'), tooLong},
         {std::string(5000, 'n'), tooLong},
         {"star*and?query", ""},
-        {"caf\xe9 \xfc\xdf", ""},
+        {"café üß", ""},
+        // The limit counts UTF-16 units, not bytes: 200 Greek letters fit (as
+        // the 200 letters above do), 128 characters beyond U+FFFF (two units
+        // each) do not.
+        {Repeat("Ω", 200), ""},
+        {Repeat("𝄞", 128), tooLong},
         {"back\\slash", "Invalid product name 'back\\slash': it holds a backslash or a double quote."},
         {"\"quoted\"", "Invalid product name '\"quoted\"': it holds a backslash or a double quote."},
     };

@@ -156,6 +156,11 @@ TEST(BoundedText, AlwaysTerminatesAndSaysWhetherItFitted) {
     CopyText(buf, sizeof buf, "ab");
     EXPECT_EQ(AppendText(buf, sizeof buf, "cd"), 0);
     EXPECT_STREQ(buf, "abc");
+    // A cut never leaves part of a UTF-8 character behind.
+    EXPECT_EQ(CopyText(buf, sizeof buf, "a\xCE\xA9\xCE\xA9"), 0);
+    EXPECT_STREQ(buf, "a\xCE\xA9");
+    EXPECT_EQ(FormatText(buf, sizeof buf, "%s", "a\xE6\x97\xA5"), 0);
+    EXPECT_STREQ(buf, "a");
     char path[8];
     EXPECT_EQ(JoinPath(path, sizeof path, "d", "n"), 1);
     EXPECT_EQ(std::string(path), std::string("d") + PATH_SEP + "n");

@@ -39,6 +39,8 @@ extern "C" {
 #endif
 // Success only when the folder exists in the emulated machine; never creates.
 BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create);
+// The same in UTF-16, into MAX_PATH characters.
+BOOL SHGetSpecialFolderPathW(HWND owner, LPWSTR path, int csidl, BOOL create);
 // What GetProcAddress gives for shell32's SHGetKnownFolderPath (Vista and later).
 HRESULT StandInGetKnownFolderPath(const GUID* id, DWORD flags, HANDLE token, PWSTR* path);
 #ifdef __cplusplus

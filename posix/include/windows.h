@@ -36,6 +36,7 @@ typedef HINSTANCE HMODULE;
 typedef LONG HRESULT;
 typedef char16_t WCHAR;
 typedef WCHAR* PWSTR;
+typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef BOOL* LPBOOL;
 typedef void* PSECURITY_DESCRIPTOR;
@@ -123,6 +124,9 @@ LONG RegCloseKey(HKEY key);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD count);
+// String data in UTF-16, as Windows hands it to a wide reader.
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD count);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD count);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
@@ -186,8 +190,6 @@ typedef struct _FILE_DISPOSITION_INFO {
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 // Only the Restart Manager (rstrtmgr.dll of the system folder) can be loaded.
 HMODULE LoadLibraryA(LPCSTR path);
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, WCHAR* wide,
-                        int size);
 
 // Directory listings. The pattern's last component may be "*" (every entry)
 // or a plain name; "." and ".." are listed as Windows lists them.
@@ -236,9 +238,26 @@ BOOL CloseHandle(HANDLE handle);
 
 // Folders, environment and code pages of the emulated 64-bit Windows, as a
 // 32-bit process there sees them.
-#define CP_ACP 0
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);  // a null value removes it
 UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+// The process runs in UTF-8, as a program whose manifest asks for it does
+// on Windows 10 version 1903 and later, on a system whose legacy ANSI code
+// page (what the locale tells) is 1252. The conversions know CP_ACP and
+// CP_UTF8 (both UTF-8) and 1252; an invalid UTF-8 sequence reads as U+FFFD,
+// or fails the call under MB_ERR_INVALID_CHARS.
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x8
+#define WC_NO_BEST_FIT_CHARS 0x400
+typedef DWORD LCID;
+typedef DWORD LCTYPE;
+#define LOCALE_SYSTEM_DEFAULT 0x800
+#define LOCALE_IDEFAULTANSICODEPAGE 0x1004
+UINT GetACP(void);
+int GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR text, int size);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWSTR wide,
+                        int size);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
                         int size, LPCSTR defaultChar, LPBOOL usedDefault);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);

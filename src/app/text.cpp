@@ -1,6 +1,20 @@
 // Bounded text: nothing is ever written past a buffer, and every result is
-// terminated, even where msvcrt's own _snprintf would leave it open.
+// terminated, even where msvcrt's own _snprintf would leave it open. Texts
+// are UTF-8 (the code page the manifest asks for), so a cut text loses the
+// whole character the cut fell into.
 #include "zarnouns.h"
+
+// Drops a UTF-8 sequence that the cut at `length` left unfinished: a lead
+// byte in the last three, followed by fewer continuation bytes than it
+// announces.
+static void DropCutCharacter(char* text, size_t length) {
+    size_t lead = length;
+    while (lead > 0 && length - lead < 3 && ((unsigned char)text[lead - 1] & 0xC0) == 0x80) lead--;
+    if (lead == 0) return;
+    unsigned char c = (unsigned char)text[lead - 1];
+    size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (length - (lead - 1) < need) text[lead - 1] = '\0';
+}
 
 int CopyText(char* dst, size_t size, const char* src) {
     if (size == 0) return 0;
@@ -8,6 +22,7 @@ int CopyText(char* dst, size_t size, const char* src) {
     for (; src[i] != '\0'; i++) {
         if (i + 1 >= size) {
             dst[i] = '\0';
+            DropCutCharacter(dst, i);
             return 0;
         }
         dst[i] = src[i];
@@ -29,8 +44,10 @@ int FormatText(char* dst, size_t size, const char* format, ...) {
     // msvcrt's own: MinGW's vsnprintf brings a whole printf engine along.
     int n = _vsnprintf(dst, size, format, args);
     va_end(args);
+    if (n >= 0 && (size_t)n < size) return 1;
     dst[size - 1] = '\0';
-    return n >= 0 && (size_t)n < size;
+    DropCutCharacter(dst, size - 1);
+    return 0;
 }
 
 int EndsInSeparator(const char* path) {
@@ -49,7 +66,8 @@ int CheckProductName(const char* name) {
         TellUser("Invalid product name: it is empty.");
         return 0;
     }
-    if (strlen(name) > MaxNameLength) {
+    // The registry counts the name in UTF-16 units, as it stores it.
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, NULL, 0) - 1 > MaxNameLength) {
         FormatText(MessageBuffer, sizeof MessageBuffer,
                    "Invalid product name: it is longer than %d characters.", (int)MaxNameLength);
         TellUser(MessageBuffer);

@@ -1,7 +1,7 @@
 // The special folders a removal script may name, and their lookup.
 #include "zarnouns.h"
 
-char FolderBuffer[MAX_PATH];
+char FolderBuffer[TextSize];
 
 const SpecialFolder SpecialFolders[] = {
     {CSIDL_APPDATA, "CSIDL_APPDATA"},
@@ -38,10 +38,20 @@ static int SameName(const char* a, const char* b) {
     return *a == *b;
 }
 
+// Asked in UTF-16: the ANSI call returns at most MAX_PATH bytes, and a folder
+// within MAX_PATH characters can take more in UTF-8.
+int ShellFolderPath(int csidl, char* folder) {
+    WCHAR wide[MAX_PATH];
+    folder[0] = '\0';
+    if (!SHGetSpecialFolderPathW(NULL, wide, csidl, FALSE)) return 0;
+    wide[MAX_PATH - 1] = 0;
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, TextSize, NULL, NULL) > 1;
+}
+
 char* SpecialFolderPath(const char* name) {
     for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++) {
         if (!SameName(row->name, name)) continue;
-        if (SHGetSpecialFolderPathA(NULL, FolderBuffer, row->csidl, FALSE)) return FolderBuffer;
+        if (ShellFolderPath(row->csidl, FolderBuffer)) return FolderBuffer;
     }
     return NULL;
 }

@@ -1,8 +1,11 @@
 // The removal script "zarnouns.ini": sections choose a target directory,
 // file lines name what to delete in it, "[*]" removes the installation.
+// Its text is UTF-8, with or without a byte-order mark; a line that is not
+// valid UTF-8 was written in the system's legacy ANSI code page.
 #include "zarnouns.h"
 
 static const char ScriptName[] = "zarnouns.ini";
+static const char ByteOrderMark[] = "\xEF\xBB\xBF";
 
 static int IsSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -53,6 +56,45 @@ int HasRemovalScript(const char* dir) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+static int IsAscii(const char* text) {
+    for (; *text != '\0'; text++)
+        if ((unsigned char)*text >= 0x80) return 0;
+    return 1;
+}
+
+// The code page that scripts written before UTF-8 are in: the system's ANSI
+// code page, which the locale still tells where this process runs in UTF-8.
+// 0 when it tells none.
+static UINT LegacyCodePage(void) {
+    char number[8];
+    int told = GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, number,
+                              sizeof number);
+    return told > 0 ? (UINT)atoi(number) : 0;
+}
+
+// Brings a line into the process's code page, the one of every path and
+// trace: valid UTF-8 is read as UTF-8, anything else as the legacy code page
+// (or taken as it is when there is none). Old Windows, which runs the
+// program in the legacy code page, so gets a UTF-8 script right as well.
+// 0 when the converted line no longer fits the line buffer.
+static int ToProcessCodePage(char* line) {
+    if (IsAscii(line)) return 1;
+    UINT active = GetACP();
+    WCHAR wide[TextSize];
+    UINT source = CP_UTF8;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line, -1, wide, TextSize) == 0) {
+        source = LegacyCodePage();
+        if (source == active || source == 0 || source == CP_UTF8 ||
+            MultiByteToWideChar(source, 0, line, -1, wide, TextSize) == 0)
+            return 1;
+    }
+    if (source == active) return 1;
+    // A character that the code page lacks becomes '?', which names no file,
+    // never a look-alike that might (U+2215 as '/').
+    DWORD flags = active == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    return WideCharToMultiByte(CP_ACP, flags, wide, -1, line, TextSize, NULL, NULL) > 0;
+}
+
 int RunRemovalScript(const char* dir) {
     char target[TextSize];
     char line[TextSize];
@@ -73,8 +115,17 @@ int RunRemovalScript(const char* dir) {
     // The script deletes by name; a file still held open would only be
     // marked for deletion and keep its folder from going.
     ReleaseHeldFiles();
+    // The mark that Notepad and others put first in a UTF-8 file is no part
+    // of the first line.
+    char mark[3];
+    if (fread(mark, 1, sizeof mark, script) != sizeof mark || memcmp(mark, ByteOrderMark, 3) != 0)
+        rewind(script);
 
     while (ReadLine(line, script)) {
+        if (!ToProcessCodePage(line)) {
+            puts("skipped over-long line");
+            continue;
+        }
         TrimSpaces(line);
         if (line[0] == '\0' || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
@@ -100,7 +151,7 @@ int RunRemovalScript(const char* dir) {
                 continue;
             }
             printf("Found csidl: %s=%s\n", name, folder);
-            CopyText(target, sizeof target, folder);  // MAX_PATH fits
+            CopyText(target, sizeof target, folder);  // TextSize fits
             continue;
         }
         if (target[0] == '\0') continue;

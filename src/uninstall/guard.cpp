@@ -87,14 +87,6 @@ static int CoversProfiles(const char* dir, const char* folder) {
     return CoversPath(normal, dir) && strchr(dir + n + 1, '\\') == NULL;
 }
 
-// The shell's folder `csidl` into `folder` (MAX_PATH); 0 when it has none.
-static int ShellFolder(int csidl, char* folder) {
-    folder[0] = '\0';
-    if (!SHGetSpecialFolderPathA(NULL, folder, csidl, FALSE)) return 0;
-    folder[MAX_PATH - 1] = '\0';
-    return folder[0] != '\0';
-}
-
 // The known folders that no CSIDL number names, and those a 32-bit process
 // may be told of on a 64-bit Windows.
 static const GUID KnownFolders[] = {
@@ -115,8 +107,9 @@ static const GUID KnownFolders[] = {
 static const GUID UserProfiles = {
     0x0762d272, 0xc50a, 0x4bb0, {0xa3, 0x82, 0x69, 0x7d, 0xcd, 0x72, 0x9b, 0x80}};
 
-// A known folder's path, in the ANSI code page, into `folder` (MAX_PATH); 0
-// when the shell has none or is older than Vista.
+// A known folder's path, in the ANSI code page, into `folder` (TextSize): 1.
+// 0 when the shell has none or is older than Vista. -1 when the path does
+// not fit: no location can be judged against it, so every one is refused.
 static int KnownFolder(const GUID* id, char* folder) {
     typedef HRESULT(WINAPI * KnownFolderPathProc)(const GUID*, DWORD, HANDLE, WCHAR**);
     KnownFolderPathProc knownFolderPath =
@@ -124,17 +117,18 @@ static int KnownFolder(const GUID* id, char* folder) {
     folder[0] = '\0';
     if (knownFolderPath == NULL) return 0;
     WCHAR* wide = NULL;
-    int found = knownFolderPath(id, 0, NULL, &wide) == S_OK && wide != NULL &&
-                WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, MAX_PATH, NULL, NULL) > 0;
+    int found = 0;
+    if (knownFolderPath(id, 0, NULL, &wide) == S_OK && wide != NULL && wide[0] != 0)
+        found = WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, TextSize, NULL, NULL) > 0 ? 1 : -1;
     CoTaskMemFree(wide);
-    folder[MAX_PATH - 1] = '\0';
-    return found && folder[0] != '\0';
+    folder[TextSize - 1] = '\0';
+    return found;
 }
 
-// The folder named by an environment variable into `folder` (MAX_PATH).
+// The folder named by an environment variable into `folder` (TextSize).
 static int EnvironmentFolder(const char* name, char* folder) {
-    DWORD length = GetEnvironmentVariableA(name, folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) folder[0] = '\0';
+    DWORD length = GetEnvironmentVariableA(name, folder, TextSize);
+    if (length == 0 || length >= TextSize) folder[0] = '\0';
     return folder[0] != '\0';
 }
 
@@ -142,11 +136,12 @@ static int EnvironmentFolder(const char* name, char* folder) {
 // the native Program Files and its Common Files (in the environment, and
 // as the shell's Program Files without " (x86)"), the WOW64 system folder.
 static int CoversNativeFolders(const char* dir) {
-    char folder[MAX_PATH];
+    char folder[TextSize];
     if (EnvironmentFolder("ProgramW6432", folder) && Covers(dir, folder)) return 1;
     if (EnvironmentFolder("CommonProgramW6432", folder) && Covers(dir, folder)) return 1;
     char normal[TextSize];
-    if (ShellFolder(CSIDL_PROGRAM_FILES, folder) && NormalizeLong(normal, sizeof normal, folder)) {
+    if (ShellFolderPath(CSIDL_PROGRAM_FILES, folder) &&
+        NormalizeLong(normal, sizeof normal, folder)) {
         static const char Suffix[] = " (x86)";
         size_t n = strlen(normal), s = sizeof Suffix - 1;
         if (n > s && strcmp(normal + n - s, Suffix) == 0) {
@@ -154,28 +149,31 @@ static int CoversNativeFolders(const char* dir) {
             if (CoversPath(dir, normal)) return 1;
         }
     }
-    UINT length = GetSystemWow64DirectoryA(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH && Covers(dir, folder);
+    UINT length = GetSystemWow64DirectoryA(folder, TextSize);
+    return length > 0 && length < TextSize && Covers(dir, folder);
 }
 
 // Judges one normalised spelling of the directory.
 static int IsProtectedPath(const char* dir) {
     if (IsRootPath(dir)) return 1;
-    char folder[MAX_PATH];
+    char folder[TextSize];
     // An application's own folder never lies inside the Windows folder
     // (nor in its aliases such as Sysnative).
-    if (ShellFolder(CSIDL_WINDOWS, folder) && LiesIn(dir, folder)) return 1;
+    if (ShellFolderPath(CSIDL_WINDOWS, folder) && LiesIn(dir, folder)) return 1;
     for (int csidl = 0; csidl < 0x40; csidl++)
-        if (ShellFolder(csidl, folder) && Covers(dir, folder)) return 1;
-    for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++)
-        if (KnownFolder(&KnownFolders[i], folder) && Covers(dir, folder)) return 1;
+        if (ShellFolderPath(csidl, folder) && Covers(dir, folder)) return 1;
+    for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++) {
+        int known = KnownFolder(&KnownFolders[i], folder);
+        if (known < 0 || (known > 0 && Covers(dir, folder))) return 1;
+    }
     if (CoversNativeFolders(dir)) return 1;
-    DWORD length = GetTempPathA(MAX_PATH, folder);
-    if (length > 0 && length < MAX_PATH && Covers(dir, folder)) return 1;
-    if (KnownFolder(&UserProfiles, folder) && CoversProfiles(dir, folder)) return 1;
+    DWORD length = GetTempPathA(TextSize, folder);
+    if (length > 0 && length < TextSize && Covers(dir, folder)) return 1;
+    int profiles = KnownFolder(&UserProfiles, folder);
+    if (profiles < 0 || (profiles > 0 && CoversProfiles(dir, folder))) return 1;
     // The profiles folder is where the user's own profile lies, also where
     // the shell cannot name it.
-    if (ShellFolder(CSIDL_PROFILE, folder)) {
+    if (ShellFolderPath(CSIDL_PROFILE, folder)) {
         char* cut = strrchr(folder, PATH_SEP);
         if (cut != NULL && cut != folder) {
             *cut = '\0';

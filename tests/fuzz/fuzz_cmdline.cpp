@@ -59,7 +59,8 @@ HKEY RootKey(int root) { return root == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_US
 // The box that refuses a product name, or none for a good name.
 std::optional<std::string> NameProblem(const std::string& name) {
     if (name.empty()) return std::string("Invalid product name: it is empty.");
-    if (name.size() > 255)
+    // The registry's limit, in the UTF-16 units the name converts to.
+    if (MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, NULL, 0) - 1 > 255)
         return std::string("Invalid product name: it is longer than 255 characters.");
     if (name.find('\\') != std::string::npos || name.find('"') != std::string::npos)
         return Cut("Invalid product name '" + name + "': it holds a backslash or a double quote.");

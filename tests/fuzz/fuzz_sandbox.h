@@ -388,9 +388,20 @@ inline void ExpectBoxes(const std::vector<std::pair<unsigned, std::string>>& exp
          "shown:\n" + Describe(shown) + "expected:\n" + Describe(wanted));
 }
 
-// A formatted box text as the program's 1024-byte buffer holds it.
+// A formatted box text as the program's 1024-byte buffer holds it: its first
+// 1023 bytes, less a UTF-8 sequence that the cut leaves shorter than its
+// lead byte announces.
 inline std::string Cut(const std::string& text) {
-    return text.size() < TextSize ? text : text.substr(0, TextSize - 1);
+    if (text.size() < TextSize) return text;
+    std::string cut = text.substr(0, TextSize - 1);
+    for (size_t back = 1; back <= 3; back++) {
+        unsigned char c = (unsigned char)cut[cut.size() - back];
+        if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (length > back) cut.resize(cut.size() - back);
+        break;
+    }
+    return cut;
 }
 
 // Answers for the boxes of one run: Yes to every question. No and Cancel end

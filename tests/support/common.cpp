@@ -42,13 +42,15 @@ std::string Sandboxed::Path(const std::string& rel) const {
     return p;
 }
 
+// Paths are UTF-8, as the program's are: the Windows C++ library would read
+// a plain string in another code page.
 std::string Sandboxed::MakeDir(const std::string& rel) const {
-    fs::create_directories(Path(rel));
+    fs::create_directories(fs::u8path(Path(rel)));
     return Path(rel) + PATH_SEP_TEXT;
 }
 
 void Sandboxed::WriteFile(const std::string& rel, const std::string& bytes) const {
-    fs::path p = Path(rel);
+    fs::path p = fs::u8path(Path(rel));
     fs::create_directories(p.parent_path());
     std::ofstream f(p, std::ios::binary);
     f << bytes;
@@ -56,13 +58,13 @@ void Sandboxed::WriteFile(const std::string& rel, const std::string& bytes) cons
 
 bool Sandboxed::Exists(const std::string& rel) const {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(Path(rel), ec));
+    return fs::exists(fs::symlink_status(fs::u8path(Path(rel)), ec));
 }
 
 std::string Sandboxed::Install(const std::string& rel) const {
     std::string dir = MakeDir(rel);
     std::string exe = dir + AppFileName();
-    fs::copy_file(AppPath(), exe, fs::copy_options::overwrite_existing);
+    fs::copy_file(AppPath(), fs::u8path(exe), fs::copy_options::overwrite_existing);
     return exe;
 }
 
