@@ -5,11 +5,11 @@
 #include "zarnouns.h"
 
 // Files found free stay open (for writing and deletion, every sharing mode
-// allowed) until the tree removal deletes them through these handles: that
-// costs about what deleting them by name does, where opening each once more
-// to look would nearly double the removal, and no program can load or lock
-// them in between. A larger tree has its further files opened and closed
-// again, and deleted by name.
+// allowed) until the tree removal deletes them through these handles: each
+// is opened once, where opening it to look and again to delete nearly
+// doubles the removal, and no program can load or lock it in between. A
+// larger tree has its further files opened and closed again, and deleted by
+// name.
 enum { MaxHeld = 16384, MaxHolderLines = 10, MaxPrograms = 32 };
 static HANDLE Held[MaxHeld];
 static int HeldCount;
