@@ -546,6 +546,8 @@ DWORD GetLastError(void) {
         case EEXIST: return ERROR_FILE_EXISTS;
         case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
         case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
         case EBADF: return ERROR_INVALID_HANDLE;
         case ENAMETOOLONG: return ERROR_BAD_PATHNAME;
         case ERANGE: return ERROR_INSUFFICIENT_BUFFER;

@@ -87,6 +87,14 @@ static int AddLine(char* list, int* lines, const char* line) {
     return 0;
 }
 
+// Another process that runs the file, has it loaded or holds it open
+// without delete sharing makes this fail with ERROR_SHARING_VIOLATION.
+static HANDLE OpenToCheck(const char* path) {
+    return CreateFileA(path, GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
 // One file of the tree: kept open when it is free, reported when another
 // process holds it.
 static void CheckFile(const char* path) {
@@ -94,9 +102,15 @@ static void CheckFile(const char* path) {
     // the uninstall runs from the installation folder itself, and the
     // installed one that started this copy and is just ending.
     if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE file = OpenToCheck(path);
+    // A system that cannot keep so many files open: none is kept, and the
+    // file is looked at again.
+    if (file == INVALID_HANDLE_VALUE && HeldCount > 0 &&
+        GetLastError() == ERROR_TOO_MANY_OPEN_FILES) {
+        ReleaseHeldFiles();
+        KeepFree = 0;
+        file = OpenToCheck(path);
+    }
     if (file != INVALID_HANDLE_VALUE) {
         if (KeepFree && HeldCount < MaxHeld)
             Held[HeldCount++] = file;
