@@ -313,7 +313,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     // Deletion needs the right to change the folder, not the file; a
     // read-only file refuses it all the same, as Windows does.
     struct stat st;
-    if ((access & (GENERIC_WRITE | DELETE)) && fstat(fd, &st) == 0 && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+    if (write && fstat(fd, &st) == 0 && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         close(fd);
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
