@@ -17,25 +17,34 @@ namespace fs = std::filesystem;
 
 namespace zt {
 
-std::string AppPath() {
+// A file beside the suite's own executable, where run-suite puts the program
+// and the test tools.
+static fs::path Beside(const char* name) {
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, sizeof self);
-    return (fs::path(self).parent_path() / "zarnouns.exe").string();
+    return fs::path(self).parent_path() / name;
 }
-static HANDLE Planted;
 
-void PlantProgram(const std::string& path) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof self);
-    fs::copy_file(fs::path(self).parent_path() / "plant.exe", path, fs::copy_options::overwrite_existing);
-    // Running, its file is in use and cannot be overwritten.
-    std::string line = "\"" + path + "\" --hold";
+// Starts the command line `line`; its process handle, or NULL after a failure.
+static HANDLE Start(std::string line) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << line;
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << line;
+        return NULL;
+    }
     CloseHandle(pi.hThread);
-    Planted = pi.hProcess;
+    return pi.hProcess;
+}
+
+std::string AppPath() { return Beside("zarnouns.exe").string(); }
+static HANDLE Planted;
+
+void PlantProgram(const std::string& path) {
+    fs::copy_file(Beside("plant.exe"), path, fs::copy_options::overwrite_existing);
+    // Running, its file is in use and cannot be overwritten.
+    Planted = Start("\"" + path + "\" --hold");
 }
 
 void RemovePlantedProgram(const std::string& path) {
@@ -58,18 +67,11 @@ void RemovePlantedProgram(const std::string& path) {
 static std::vector<HANDLE> Holders;
 
 void HoldFile(const std::string& path, const std::string&) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof self);
-    fs::path bin = fs::path(self).parent_path();
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".dll") == 0)
-        ASSERT_TRUE(CopyFileA((bin / "held.dll").string().c_str(), path.c_str(), FALSE)) << path;
-    std::string line = "\"" + (bin / "holder.exe").string() + "\" \"" + path + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << line;
-    CloseHandle(pi.hThread);
-    Holders.push_back(pi.hProcess);
+        ASSERT_TRUE(CopyFileA(Beside("held.dll").string().c_str(), path.c_str(), FALSE)) << path;
+    HANDLE holder = Start("\"" + Beside("holder.exe").string() + "\" \"" + path + "\"");
+    if (holder == NULL) return;
+    Holders.push_back(holder);
     // Held once an open for writing and deletion is refused as it is for
     // the program under test.
     for (int i = 0; i < 500; i++) {
