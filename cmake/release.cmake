@@ -4,6 +4,30 @@
 # compile definition), the version resource and the manifest take it from
 # generated files, the release archive (scripts/package) from version.txt,
 # and its README.txt is generated with it.
+# The two builds differ only in what they are for: a 32-bit IDE loads a
+# 32-bit plug-in from Program Files (x86) and its entry is in the 32-bit
+# registry view; a 64-bit IDE loads a 64-bit one from the native Program
+# Files, with the entry in the 64-bit view, where a 64-bit program writes it.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(ZARNO_BITS 64)
+  set(ZARNO_ARCH amd64)
+  set(ZARNO_PROGRAM_FILES "C:\\Program Files")
+  set(ZARNO_FOR "This is the 64-bit program (win64). Ship it with a plug-in built for
+64-bit IDEs: such an IDE loads only a 64-bit plug-in, installed into the
+native Program Files (C:\\Program Files). It needs 64-bit Windows.")
+  set(ZARNO_VIEW_NOTE "The 64-bit program writes
+in the 64-bit registry view, the one 64-bit programs and regedit show (not
+under HKLM\\Software\\WOW6432Node).")
+else()
+  set(ZARNO_BITS 32)
+  set(ZARNO_ARCH x86)
+  set(ZARNO_PROGRAM_FILES "C:\\Program Files (x86)")
+  set(ZARNO_FOR "This is the 32-bit program (win32). Ship it with a plug-in built for
+32-bit IDEs, installed into Program Files (x86) on 64-bit Windows. It runs
+on 32-bit and 64-bit Windows.")
+  set(ZARNO_VIEW_NOTE "On 64-bit Windows the HKLM key is in the 32-bit
+registry view, that is under HKLM\\Software\\WOW6432Node\\Microsoft\\...")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/win32/version.h.in generated/zarnouns_version.h @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/win32/zarnouns.manifest.in generated/zarnouns.manifest @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/win32/README.txt.in package/README.txt @ONLY NEWLINE_STYLE CRLF)

@@ -3,9 +3,19 @@
 ; the product with zarnouns.exe, which then also does the uninstall. It
 ; writes no uninstaller of its own.
 ;
-; makensis -DVERSION=0.3 -DHARBO_DLL=path -DZARNOUNS_EXE=path -DOUTFILE=path harbo.nsi
+; makensis -DVERSION=0.3 -DBITS=32|64 -DHARBO_DLL=path -DZARNOUNS_EXE=path -DOUTFILE=path harbo.nsi
+;
+; BITS=32: the 32-bit plug-in and program, into Program Files (x86) on a
+; 64-bit Windows. BITS=64: a 64-bit installer of the 64-bit ones, into the
+; native Program Files, for a 64-bit IDE.
 
+!if ${BITS} == 64
+Target amd64-unicode
+!define INSTALL_ROOT "$PROGRAMFILES64"
+!else
 Unicode true
+!define INSTALL_ROOT "$PROGRAMFILES"
+!endif
 SetCompressor /SOLID lzma
 ; No file times in the installer, so that the same inputs give the same bytes.
 SetDateSave off
@@ -18,7 +28,7 @@ SetDateSave off
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Vostrel\Harbo"
+InstallDir "${INSTALL_ROOT}\Vostrel\Harbo"
 RequestExecutionLevel admin
 ShowInstDetails show
 BrandingText "${PRODUCT} setup, zarnouns ${VERSION}"
@@ -49,9 +59,9 @@ Section "Vostrel Harbo"
   DetailPrint 'Registering: "$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
   ExecWait '"$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
 
-  ; zarnouns.exe is a 32-bit program: its entry is in the 32-bit registry
-  ; view, under HKLM, or under HKCU when HKLM was refused.
-  SetRegView 32
+  ; zarnouns.exe writes its entry in the registry view of its own bitness,
+  ; under HKLM, or under HKCU when HKLM was refused.
+  SetRegView ${BITS}
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == ""
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"

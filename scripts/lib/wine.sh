@@ -4,7 +4,73 @@
 # null graphics driver (message boxes are real windows without a display),
 # and no z: drive (the whole host file system) once it is set up.
 
-wine_env() {  # DIR: where the prefix and its home live
+# How Wine is started on this machine: every script and test starts Wine
+# through wine, wineboot and wineserver below, never the commands of the
+# same names. Debian's commands always start the 32-bit loader when it is
+# installed, and where the kernel runs no 32-bit code that fails for every
+# program, 64-bit ones too. So 64-bit programs are always started by the
+# 64-bit loader (which needs no 32-bit code, and gives them the same
+# start-up on every machine), and 32-bit ones by the usual commands, where a
+# short probe of the 32-bit loader says that it runs.
+WINE_LOADER64=/usr/lib/wine/wine64
+WINE_LOADER32=/usr/lib/wine/wine
+
+# wine_can_run BITS: 0 when this machine can run Windows programs of that
+# bitness under Wine; otherwise 1, with the reason in WINE_WHY.
+wine_can_run() {
+    WINE_WHY=
+    if [ "$1" = 64 ]; then
+        [ -x "$WINE_LOADER64" ] && return 0
+        WINE_WHY="Wine's 64-bit loader is not installed (package wine64)"
+        return 1
+    fi
+    local out
+    if [ ! -x "$WINE_LOADER32" ]; then
+        WINE_WHY="Wine's 32-bit loader is not installed (package wine32:i386)"
+    elif ! out=$("$WINE_LOADER32" --version 2>&1); then
+        case "$out" in
+        *[Ee]xec\ format\ error*)
+            WINE_WHY="this machine cannot run 32-bit programs (exec format error)" ;;
+        *) WINE_WHY="Wine's 32-bit loader does not start: $(echo "$out" | head -1)" ;;
+        esac
+    fi
+    [ -z "$WINE_WHY" ]
+}
+
+# wine_use BITS: what wine, wineboot and wineserver start from now on, for
+# programs of that bitness (and Wine's own tools in their prefix). Fails,
+# saying why, where this machine cannot run them.
+wine_use() {
+    if ! wine_can_run "$1"; then
+        echo "cannot run $1-bit Windows programs here: $WINE_WHY" >&2
+        return 1
+    fi
+    WINE_BITS=$1
+    if [ "$1" = 64 ]; then
+        export WINELOADER=$WINE_LOADER64
+        WINE=$WINE_LOADER64
+    else
+        unset WINELOADER
+        WINE=$(command -v wine)
+    fi
+}
+wine() { "$WINE" "$@"; }
+wineboot() { "$WINE" wineboot "$@"; }
+wineserver() { /usr/lib/wine/wineserver "$@"; }
+
+# The bitness of a Windows program: 32 or 64, from its PE header.
+exe_bits() {
+    local pe
+    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    case "$(od -An -tx2 -j$((pe + 24)) -N2 "$1" | tr -d ' ')" in
+    020b) echo 64 ;;
+    *) echo 32 ;;
+    esac
+}
+
+wine_env() {  # DIR [BITS]: where the prefix and its home live; the bitness
+    # of the programs to run (default 32)
+    wine_use "${2:-32}" || return 1
     export WINEPREFIX="$1/prefix" HOME="$1/home" WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEARCH=win64
