@@ -7,6 +7,8 @@ need_pkgs() {
     command -v clang++ >/dev/null || missing+=(clang)
     [ -d /usr/src/googletest ] || missing+=(googletest)
     command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686)
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
+    [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
     command -v wine >/dev/null || missing+=(wine wine64)
     dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
     dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)

@@ -110,3 +110,21 @@ wine_map() {  # LETTER DIR: map a drive letter to a directory
 wine_stop() {
     wineserver -k >/dev/null 2>&1 || true
 }
+
+# The Windows build that a demonstration or a measurement runs: the 32-bit
+# one where this machine runs it, else the 64-bit one (ZARNO_WINDOWS, such as
+# "win64", narrows the choice). Sets WINDOWS_BUILD and WINDOWS_BITS, and in
+# WINDOWS_PASSED what was passed over and why.
+wine_pick_build() {
+    local build
+    WINDOWS_BUILD= WINDOWS_PASSED=
+    for build in ${ZARNO_WINDOWS:-win32 win64}; do
+        if wine_can_run "${build#win}"; then
+            WINDOWS_BUILD=$build WINDOWS_BITS=${build#win}
+            return 0
+        fi
+        WINDOWS_PASSED="$WINDOWS_PASSED$build: $WINE_WHY; "
+    done
+    echo "no Windows build can run here: $WINDOWS_PASSED" >&2
+    return 1
+}
