@@ -51,7 +51,7 @@ wine_use() {
         WINE=$WINE_LOADER64
     else
         unset WINELOADER
-        WINE=$(command -v wine)
+        WINE=$(type -P wine)
     fi
 }
 wine() { "$WINE" "$@"; }
