@@ -123,7 +123,7 @@ wine_pick_build() {
             WINDOWS_BUILD=$build WINDOWS_BITS=${build#win}
             return 0
         fi
-        WINDOWS_PASSED="$WINDOWS_PASSED$build: $WINE_WHY; "
+        WINDOWS_PASSED="${WINDOWS_PASSED:+$WINDOWS_PASSED; }$build: $WINE_WHY"
     done
     echo "no Windows build can run here: $WINDOWS_PASSED" >&2
     return 1
