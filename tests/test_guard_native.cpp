@@ -79,13 +79,15 @@ TEST(GuardMachine, FoldersLongerInUtf8ThanMaxPathBytes) {
     for (int i = 0; i < 120; i++) greek += "Ω";
     fs::path machine = Sandbox / greek;
     ASSERT_EQ(0, setenv("ZARNOUNS_MACHINE", machine.c_str(), 1));
+    ForgetProtectedFolders();
+    for (int csidl : {CSIDL_WINDOWS, CSIDL_APPDATA}) fs::create_directories(StandInFolderPath(csidl));
     for (int csidl : {CSIDL_WINDOWS, CSIDL_APPDATA}) {
         std::string folder = StandInFolderPath(csidl);
-        fs::create_directories(folder);
         EXPECT_GE(folder.size(), (size_t)MAX_PATH) << folder;
         EXPECT_EQ(1, IsProtectedFolder(folder.c_str())) << folder;
     }
     setenv("ZARNOUNS_MACHINE", Sandbox.c_str(), 1);
+    ForgetProtectedFolders();
     fs::remove_all(machine);
 }
 
