@@ -293,7 +293,7 @@ std::set<OpenFile*> OpenFiles;
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
+                   DWORD flags, HANDLE) {
     std::string path = WinPath(name);
     if (path.empty() || disposition != OPEN_EXISTING) {
         errno = EINVAL;
@@ -313,7 +313,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     // Deletion needs the right to change the folder, not the file; a
     // read-only file refuses it all the same, as Windows does.
     struct stat st;
-    if (write && fstat(fd, &st) == 0 && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+    bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+        close(fd);
+        errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (write && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         close(fd);
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
@@ -332,6 +338,22 @@ BOOL StandInSetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
         return FALSE;
     }
     file->deleteOnClose = static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != 0;
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+    OpenFile* file = static_cast<OpenFile*>(handle);
+    struct stat st;
+    if (!OpenFiles.count(file) || !info || fstat(file->fd, &st) != 0) {
+        errno = EBADF;
+        return FALSE;
+    }
+    memset(info, 0, sizeof *info);
+    info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    info->dwVolumeSerialNumber = (DWORD)(st.st_dev ^ ((uint64_t)st.st_dev >> 32));
+    info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
+    info->nFileIndexLow = (DWORD)st.st_ino;
+    info->nNumberOfLinks = (DWORD)st.st_nlink;
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 // environment's folders, modules and their procedures, the process token,
 // security descriptors, code pages and COM memory.
 #include <errno.h>
+#include <locale.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -9,6 +10,7 @@
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <string>
 
@@ -249,10 +251,37 @@ HMODULE GetModuleHandleA(LPCSTR name) {
     return NULL;
 }
 
+// Windows folds each UTF-16 unit by its own upper-case table, the one the
+// file system names by; the host's Unicode character data stands for it.
+static int StandInCompareStringOrdinal(LPCWSTR a, int aCount, LPCWSTR b, int bCount,
+                                       BOOL ignoreCase) {
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    auto fold = [ignoreCase](WCHAR c) -> unsigned {
+        if (!ignoreCase) return c;
+        if (unicode == (locale_t)0 || (c >= 0xD800 && c <= 0xDFFF))
+            return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+        wint_t upper = towupper_l((wint_t)c, unicode);
+        return upper <= 0xFFFF ? (unsigned)upper : c;
+    };
+    if (!a || !b) {
+        errno = EINVAL;
+        return 0;
+    }
+    if (aCount < 0) aCount = (int)std::char_traits<char16_t>::length(a);
+    if (bCount < 0) bCount = (int)std::char_traits<char16_t>::length(b);
+    for (int i = 0; i < aCount && i < bCount; i++) {
+        unsigned x = fold(a[i]), y = fold(b[i]);
+        if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
+    return aCount == bCount ? CSTR_EQUAL : aCount < bCount ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     if (!name) return NULL;
     if (module == Kernel32 && strcmp(name, "SetDefaultDllDirectories") == 0)
         return (FARPROC)(void (*)(void))StandInSetDefaultDllDirectories;
+    if (module == Kernel32 && strcmp(name, "CompareStringOrdinal") == 0)
+        return (FARPROC)(void (*)(void))StandInCompareStringOrdinal;
     if (module == Kernel32 && strcmp(name, "SetFileInformationByHandle") == 0)
         return (FARPROC)(void (*)(void))StandInSetFileInformationByHandle;
     if (FARPROC procedure = StandInRestartManagerProcedure(module, name)) return procedure;

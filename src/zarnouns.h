@@ -108,6 +108,9 @@ int IsProtectedFolder(const char* dir);
 int IsRemovableTree(const char* dir);
 // RemoveTree, except that a protected folder is left alone: -1 and a trace.
 int RemoveTreeGuarded(const char* dir);
+// The guard gathers the protected folders once per process; a process that
+// changes them (a test moving a shell folder) has them gathered anew.
+void ForgetProtectedFolders(void);
 
 // ---- src/files: removal script, special folders, tree removal -----------
 

@@ -38,8 +38,10 @@ protected:
         install = sandbox + "install" + Sep;
         ASSERT_TRUE(fs::create_directories(install));
         TestMode = 0;
+        ForgetProtectedFolders();
     }
     void TearDown() override {
+        ForgetProtectedFolders();
         if (hadPrevious)
             setenv("ZARNOUNS_MACHINE", previous.c_str(), 1);
         else

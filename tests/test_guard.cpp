@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "harness.h"
 #include "zarnouns.h"
 
 namespace {
@@ -203,6 +204,71 @@ TEST(RemoveTreeGuarded, RemovesAnApplicationDirectory) {
     EXPECT_FALSE(fs::exists(app));
     EXPECT_TRUE(fs::exists(base));
     fs::remove_all(base);
+}
+
+// Under Wine: the profile's folders moved, as users move them, into a
+// folder of the sandbox that stands for the profile. Every name the file
+// system gives them leads to a refusal; folders that only share a name with
+// one are removed.
+class GuardSpellings : public zt::Sandboxed {};
+
+TEST_F(GuardSpellings, EveryNameOfAProtectedFolderIsRefused) {
+    using namespace zt;
+    if (!RealShell()) GTEST_SKIP() << "moves the shell folders of the Wine prefix";
+    const std::string shellFolders =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const std::string profile = MakeDir("Profile");
+    const std::pair<std::string, std::string> moves[] = {
+        {"Favorites", "Favorites"}, {"Personal", "Έγγραφα"}, {"Desktop", "Рабочий стол"}};
+    std::vector<std::pair<DWORD, std::string>> saved;
+    for (const auto& [value, folder] : moves) {
+        DWORD type = 0;
+        std::string bytes;
+        ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, shellFolders, value, &type, &bytes)) << value;
+        saved.push_back({type, bytes});
+        WriteValue(HKEY_CURRENT_USER, shellFolders, value, REG_SZ, profile + "\\" + folder);
+        WriteFile("Profile/" + folder + "/keep.txt", "keep");
+    }
+    // The suite's runner maps a drive letter onto the folder of the sandboxes.
+    const char* mapped = getenv("ZARNO_MAPPED_SANDBOX");
+    const char* sandboxes = getenv("ZARNO_SANDBOX");
+    ASSERT_TRUE(mapped != NULL && sandboxes != NULL && profile.rfind(sandboxes, 0) == 0);
+    const std::string drive = mapped + profile.substr(strlen(sandboxes));
+    const std::string refused[] = {
+        "\\\\?\\" + profile + "\\Favorites\\",
+        "\\\\.\\" + profile + "\\Favorites\\",
+        profile + "\\ΈΓΓΡΑΦΑ\\",
+        InCase(profile, false) + "\\рабочий стол\\",
+        drive + "\\Έγγραφα\\",
+    };
+    const std::string key = EntryKey(product), exe = Install("Tools");
+    const std::string confirm = "Are you sure to uninstall 'Demo'?\nAll files will be removed."
+                                "\n\n(Please close all running sessions)";
+    for (const std::string& location : refused) {
+        WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, "Demo");
+        WriteValue(HKEY_LOCAL_MACHINE, key, "InstallLocation", REG_SZ, location);
+        Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+        EXPECT_EQ(r.exitCode, 0) << location;
+        ExpectBoxes(r, {{confirm, "Yes No Cancel"},
+                        {"Cannot completely remove files. You must manually delete:\n'" +
+                             location + "'.",
+                         "OK"}});
+        EXPECT_NE(r.out.find("refusing to remove protected folder: " + location + "\n"),
+                  std::string::npos)
+            << r.out;
+        for (const auto& move : moves) EXPECT_TRUE(Exists("Profile/" + move.second + "/keep.txt"));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    }
+    for (const std::string rel : {"ΩΜΈΓΑ/Harbo", "Favorites"}) {
+        WriteFile(rel + "/harbo.dll", "dll");
+        WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, "Demo");
+        WriteValue(HKEY_LOCAL_MACHINE, key, "InstallLocation", REG_SZ, Path(rel) + "\\");
+        Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+        ExpectBoxes(r, {{confirm, "Yes No Cancel"}, {"Successfully uninstalled 'Demo'.", "OK"}});
+        EXPECT_FALSE(Exists(rel)) << r.out;
+    }
+    for (size_t i = 0; i < saved.size(); i++)
+        WriteValue(HKEY_CURRENT_USER, shellFolders, moves[i].first, saved[i].first, saved[i].second);
 }
 
 }  // namespace

@@ -79,13 +79,19 @@ TEST(GuardMachine, FoldersLongerInUtf8ThanMaxPathBytes) {
     for (int i = 0; i < 120; i++) greek += "Ω";
     fs::path machine = Sandbox / greek;
     ASSERT_EQ(0, setenv("ZARNOUNS_MACHINE", machine.c_str(), 1));
+    ForgetProtectedFolders();
+    for (int csidl : {CSIDL_WINDOWS, CSIDL_APPDATA}) fs::create_directories(StandInFolderPath(csidl));
     for (int csidl : {CSIDL_WINDOWS, CSIDL_APPDATA}) {
         std::string folder = StandInFolderPath(csidl);
-        fs::create_directories(folder);
         EXPECT_GE(folder.size(), (size_t)MAX_PATH) << folder;
         EXPECT_EQ(1, IsProtectedFolder(folder.c_str())) << folder;
+        // In small letters it names no folder here, but would on Windows.
+        std::string small = folder;
+        for (size_t at; (at = small.find("Ω")) != std::string::npos;) small.replace(at, 2, "ω");
+        EXPECT_EQ(1, IsProtectedFolder(small.c_str())) << small;
     }
     setenv("ZARNOUNS_MACHINE", Sandbox.c_str(), 1);
+    ForgetProtectedFolders();
     fs::remove_all(machine);
 }
 
@@ -127,6 +133,8 @@ TEST(RemoveTreeGuarded, LeavesALocationThroughALinkAlone) {
     fs::path programs = FolderOf(CSIDL_PROGRAM_FILES);
     fs::path link = programs / "ZarnoLinkApp";
     fs::create_directory_symlink(windows, link);
+    // By its identity the link is the Windows folder itself.
+    EXPECT_EQ(1, IsProtectedFolder(link.c_str()));
     fs::create_directories(windows / "Sub");
     std::ofstream(windows / "Sub" / "keep.txt") << "y";
     for (std::string dir : {link.string() + PATH_SEP, link.string(),

@@ -180,6 +180,8 @@ DWORD GetLastError(void);
 #define FILE_SHARE_DELETE 0x4
 #define OPEN_EXISTING 3
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+// A folder opens only with backup semantics, and then for no access.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 // Kernel32's SetFileInformationByHandle (Vista and later) is reached through
@@ -198,6 +200,23 @@ HMODULE LoadLibraryA(LPCSTR path);
 typedef struct _FILETIME {
     DWORD dwLowDateTime, dwHighDateTime;
 } FILETIME;
+// What is filled in: the volume and the file index, from the host's device
+// and inode numbers, so that every name of one file gives the same.
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh, nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh, nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+// Kernel32's CompareStringOrdinal (Vista and later) is reached through
+// GetProcAddress; with case ignored it folds every UTF-16 unit to upper
+// case as Windows does, letters of every script.
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;  // only the directory and reparse-point bits are filled in
     FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;

@@ -2,89 +2,203 @@
 // inside the Windows folder, any folder the shell names, the native Program
 // Files of a 64-bit Windows, the temporary folder, the profiles and any
 // folder holding one of these is never an application's own directory and
-// is never removed.
+// is never removed. Folders are judged by what they are: where a folder
+// exists, by its identity (volume and file index), so that no spelling of it
+// (letter case in any script, a "\\?\" or "\\.\" prefix, a drive letter
+// mapped onto it, a short name, "." and "..") passes for another folder;
+// where it does not, by its name, compared as the file system compares names.
 #include "zarnouns.h"
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Copies `path` into `dst` in a form that compares as the file system does:
-// ASCII letters in lower case, every separator as '\\', runs of separators
-// folded into one (except the two that open a share path), and one trailing
-// separator dropped. 0 when the path does not fit.
+// Copies `path` into `dst` with every separator as PATH_SEP, runs of
+// separators folded into one (except the two that open a share path), and
+// one trailing separator dropped. 0 when the path does not fit.
 static int NormalizePath(char* dst, size_t size, const char* path) {
     if (!CopyText(dst, size, path)) return 0;
     size_t out = 0;
     for (size_t in = 0; dst[in] != '\0'; in++) {
         char c = dst[in];
         if (IsSeparator(c)) {
-            c = '\\';
-            if (out > 1 && dst[out - 1] == '\\') continue;
-        } else if (c >= 'A' && c <= 'Z') {
-            c = (char)(c - 'A' + 'a');
+            c = PATH_SEP;
+            if (out > 1 && dst[out - 1] == PATH_SEP) continue;
         }
         dst[out++] = c;
     }
     dst[out] = '\0';
-    if (out > 0 && dst[out - 1] == '\\') dst[out - 1] = '\0';
+    if (out > 0 && dst[out - 1] == PATH_SEP) dst[out - 1] = '\0';
     return 1;
 }
 
-// NormalizePath of the long form of `path`: a generated short name (such as
-// PROGRA~1) is another spelling of the same folder. 0 for an empty path,
-// which names no folder.
-static int NormalizeLong(char* dst, size_t size, const char* path) {
-    if (path[0] == '\0') return 0;
-    char longPath[TextSize];
-    if (strchr(path, '~') != NULL) {
-        DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
-        if (length > 0 && length < sizeof longPath) path = longPath;
-    }
-    return NormalizePath(dst, size, path);
+// `path` without a "\\?\", "\\.\" or "\??\" prefix into `dst` (TextSize):
+// "\\?\C:\x" is C:\x and "\\?\UNC\server\share" is \\server\share. Other
+// device paths (a volume's GUID name) are kept whole and judged as they are.
+static int WithoutPrefix(char* dst, const char* path) {
+    int prefixed = IsSeparator(path[0]) && (IsSeparator(path[1]) || path[1] == '?') &&
+                   (path[2] == '?' || path[2] == '.') && IsSeparator(path[3]);
+    const char* rest = path + 4;
+    if (prefixed && rest[0] != '\0' && rest[1] == ':') return CopyText(dst, TextSize, rest);
+    if (prefixed && (rest[0] == 'U' || rest[0] == 'u') && (rest[1] == 'N' || rest[1] == 'n') &&
+        (rest[2] == 'C' || rest[2] == 'c') && IsSeparator(rest[3]))
+        return CopyText(dst, TextSize, "\\") && AppendText(dst, TextSize, rest + 3);
+    return CopyText(dst, TextSize, path);
 }
 
 // A normalised path that names a root: "" (what is left of "\\" or "/"),
 // "c:", or a share "\\server\share" (or less of one).
 static int IsRootPath(const char* path) {
-    if (path[0] == '\0' || strcmp(path, "\\") == 0) return 1;
+    if (path[0] == '\0' || (path[0] == PATH_SEP && path[1] == '\0')) return 1;
     if (path[1] == ':' && path[2] == '\0') return 1;
-    if (path[0] == '\\' && path[1] == '\\') {
+    if (path[0] == PATH_SEP && path[1] == PATH_SEP) {
         int parts = 0;
         for (const char* p = path + 2; *p != '\0'; p++)
-            if (*p == '\\') parts++;
+            if (*p == PATH_SEP) parts++;
         return parts <= 1;
     }
     return 0;
 }
 
-// 1 when normalised `dir` equals normalised `folder` or lies above it.
-static int CoversPath(const char* dir, const char* folder) {
-    size_t n = strlen(dir);
-    if (strncmp(dir, folder, n) != 0) return 0;
-    return folder[n] == '\0' || folder[n] == '\\';
+// What makes a folder itself: the volume and the file index, as every
+// handle to it reports them.
+struct FolderId {
+    DWORD volume, indexHigh, indexLow;
+};
+
+static int SameId(const FolderId* a, const FolderId* b) {
+    return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
 }
 
-// 1 when normalised `dir` equals or holds `folder`, a path as Windows gives it.
-static int Covers(const char* dir, const char* folder) {
-    char normal[TextSize];
-    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
-    return CoversPath(dir, normal);
+// The identity of what the normalised `path` names: 1, or 0 when it cannot
+// be opened. No access is asked and every sharing allowed, so that nothing
+// is kept from anyone; backup semantics let a folder be opened at all.
+static int IdentityOf(const char* path, FolderId* id) {
+    char open[TextSize];
+    // "C:" alone would name the drive's current folder, not its root.
+    if (!CopyText(open, sizeof open, path) || !AppendText(open, sizeof open, PATH_SEP_TEXT))
+        return 0;
+    HANDLE handle = CreateFileA(open, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    id->volume = info.dwVolumeSerialNumber;
+    id->indexHigh = info.nFileIndexHigh;
+    id->indexLow = info.nFileIndexLow;
+    return known;
 }
 
-// 1 when normalised `dir` is `folder` or lies anywhere inside it.
-static int LiesIn(const char* dir, const char* folder) {
-    char normal[TextSize];
-    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
-    return CoversPath(normal, dir);
+// What a protected folder forbids of a location.
+enum {
+    Holds = 1,     // to be it or to hold it
+    Within = 2,    // also to lie anywhere inside it (the Windows folder)
+    OneInside = 4  // also to be a folder directly in it (a profile)
+};
+
+// The protected folders of this process, gathered once: the shell is asked
+// for some 80 folders, which takes longer than judging a location.
+struct GuardedFolder {
+    const WCHAR* name;  // normalised, in UTF-16, in NamePool
+    int length;
+    int rules;
+    int known;  // 1 when it exists and `id` is its identity
+    FolderId id;
+};
+enum { MaxFolders = 128, MaxCovered = 512, NamePoolSize = 32768 };
+static GuardedFolder Folders[MaxFolders];
+static int FolderCount;
+static WCHAR NamePool[NamePoolSize];
+static int NamePoolUsed;
+// The identities of every protected folder and of each folder above one:
+// a location with one of these is or holds a protected folder.
+static FolderId Covered[MaxCovered];
+static int CoveredCount;
+static int Gathered;
+// Set when a folder could not be taken in (too long, too many): then no
+// location can be judged, and every one is refused.
+static int Unjudgeable;
+
+typedef int(WINAPI* CompareOrdinalProc)(const WCHAR*, int, const WCHAR*, int, BOOL);
+static CompareOrdinalProc CompareOrdinal;
+
+// 1 when the first `n` UTF-16 units of `a` and `b` are one name to the file
+// system: every letter's case folded, as Windows folds it. Windows before
+// Vista lacks the call; there only ASCII letters are folded.
+static int SameLetters(const WCHAR* a, const WCHAR* b, int n) {
+    if (CompareOrdinal != NULL) return CompareOrdinal(a, n, b, n, TRUE) == CSTR_EQUAL;
+    for (int i = 0; i < n; i++) {
+        WCHAR x = a[i] >= 'a' && a[i] <= 'z' ? (WCHAR)(a[i] - 'a' + 'A') : a[i];
+        WCHAR y = b[i] >= 'a' && b[i] <= 'z' ? (WCHAR)(b[i] - 'a' + 'A') : b[i];
+        if (x != y) return 0;
+    }
+    return 1;
 }
 
-// 1 when normalised `dir` is the profiles folder `folder`, holds it, or is
-// one profile in it: another user's profile is not this user's to delete.
-static int CoversProfiles(const char* dir, const char* folder) {
+// 1 when the normalised name `dir` is `folder` or lies above it.
+static int CoversName(const WCHAR* dir, int dirLength, const WCHAR* folder, int folderLength) {
+    if (dirLength > folderLength || !SameLetters(dir, folder, dirLength)) return 0;
+    return folderLength == dirLength || folder[dirLength] == PATH_SEP;
+}
+
+// A normalised path in UTF-16 into `wide` (TextSize units): its length, or
+// -1 when it cannot be converted.
+static int ToWide(const char* path, WCHAR* wide) {
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TextSize);
+    return n > 0 ? n - 1 : -1;
+}
+
+static void AddCovered(const FolderId* id) {
+    for (int i = 0; i < CoveredCount; i++)
+        if (SameId(&Covered[i], id)) return;
+    if (CoveredCount == MaxCovered)
+        Unjudgeable = 1;
+    else
+        Covered[CoveredCount++] = *id;
+}
+
+// Takes in the folder at `path`, as Windows gives it, with `rules`.
+static void AddFolder(const char* path, int rules) {
     char normal[TextSize];
-    if (!NormalizeLong(normal, sizeof normal, folder)) return 0;
-    if (CoversPath(dir, normal)) return 1;
-    size_t n = strlen(normal);
-    return CoversPath(normal, dir) && strchr(dir + n + 1, '\\') == NULL;
+    WCHAR wide[TextSize];
+    if (path[0] == '\0') return;
+    int length = NormalizePath(normal, sizeof normal, path) ? ToWide(normal, wide) : -1;
+    if (length <= 0) {
+        Unjudgeable = 1;
+        return;
+    }
+    // Many numbers name the same folder: one row, with every rule.
+    for (int i = 0; i < FolderCount; i++) {
+        if (Folders[i].length == length && SameLetters(Folders[i].name, wide, length)) {
+            Folders[i].rules |= rules;
+            return;
+        }
+    }
+    if (FolderCount == MaxFolders || NamePoolUsed + length + 1 > NamePoolSize) {
+        Unjudgeable = 1;
+        return;
+    }
+    GuardedFolder* folder = &Folders[FolderCount];
+    memcpy(&NamePool[NamePoolUsed], wide, (length + 1) * sizeof(WCHAR));
+    folder->name = &NamePool[NamePoolUsed];
+    folder->length = length;
+    folder->rules = rules;
+    folder->known = IdentityOf(normal, &folder->id);
+    NamePoolUsed += length + 1;
+    // The folder and those above it, up to the first that is, by name, one
+    // of an earlier folder or above one: the rest are in already.
+    for (char* cut = normal + strlen(normal);;) {
+        int above = 0;
+        int upLength = ToWide(normal, wide);
+        for (int i = 0; i < FolderCount && upLength >= 0 && !above; i++)
+            above = CoversName(wide, upLength, Folders[i].name, Folders[i].length);
+        if (above) break;
+        FolderId id;
+        if (IdentityOf(normal, &id)) AddCovered(&id);
+        if (IsRootPath(normal)) break;
+        while (cut > normal && *cut != PATH_SEP) cut--;
+        *cut = '\0';
+    }
+    FolderCount++;
 }
 
 // The known folders that no CSIDL number names, and those a 32-bit process
@@ -125,81 +239,134 @@ static int KnownFolder(const GUID* id, char* folder) {
     return found;
 }
 
-// The folder named by an environment variable into `folder` (TextSize).
-static int EnvironmentFolder(const char* name, char* folder) {
-    DWORD length = GetEnvironmentVariableA(name, folder, TextSize);
-    if (length == 0 || length >= TextSize) folder[0] = '\0';
-    return folder[0] != '\0';
-}
-
-// What a 32-bit process on a 64-bit Windows is not told through the shell:
-// the native Program Files and its Common Files (in the environment, and
-// as the shell's Program Files without " (x86)"), the WOW64 system folder.
-static int CoversNativeFolders(const char* dir) {
+static void AddKnownFolder(const GUID* id, int rules) {
     char folder[TextSize];
-    if (EnvironmentFolder("ProgramW6432", folder) && Covers(dir, folder)) return 1;
-    if (EnvironmentFolder("CommonProgramW6432", folder) && Covers(dir, folder)) return 1;
-    char normal[TextSize];
-    if (ShellFolderPath(CSIDL_PROGRAM_FILES, folder) &&
-        NormalizeLong(normal, sizeof normal, folder)) {
-        static const char Suffix[] = " (x86)";
-        size_t n = strlen(normal), s = sizeof Suffix - 1;
-        if (n > s && strcmp(normal + n - s, Suffix) == 0) {
-            normal[n - s] = '\0';
-            if (CoversPath(dir, normal)) return 1;
-        }
-    }
-    UINT length = GetSystemWow64DirectoryA(folder, TextSize);
-    return length > 0 && length < TextSize && Covers(dir, folder);
+    int known = KnownFolder(id, folder);
+    if (known < 0) Unjudgeable = 1;
+    if (known > 0) AddFolder(folder, rules);
 }
 
-// Judges one normalised spelling of the directory.
-static int IsProtectedPath(const char* dir) {
-    if (IsRootPath(dir)) return 1;
+// The folder named by an environment variable.
+static void AddEnvironmentFolder(const char* name) {
+    char folder[TextSize];
+    DWORD length = GetEnvironmentVariableA(name, folder, TextSize);
+    if (length > 0 && length < TextSize) AddFolder(folder, Holds);
+}
+
+static void GatherFolders(void) {
+    if (Gathered) return;
+    Gathered = 1;
+    CompareOrdinal = (CompareOrdinalProc)SystemProcedure("kernel32.dll", "CompareStringOrdinal");
     char folder[TextSize];
     // An application's own folder never lies inside the Windows folder
     // (nor in its aliases such as Sysnative).
-    if (ShellFolderPath(CSIDL_WINDOWS, folder) && LiesIn(dir, folder)) return 1;
+    if (ShellFolderPath(CSIDL_WINDOWS, folder)) AddFolder(folder, Holds | Within);
     for (int csidl = 0; csidl < 0x40; csidl++)
-        if (ShellFolderPath(csidl, folder) && Covers(dir, folder)) return 1;
-    for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++) {
-        int known = KnownFolder(&KnownFolders[i], folder);
-        if (known < 0 || (known > 0 && Covers(dir, folder))) return 1;
+        if (ShellFolderPath(csidl, folder)) AddFolder(folder, Holds);
+    for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++)
+        AddKnownFolder(&KnownFolders[i], Holds);
+    // What a 32-bit process on a 64-bit Windows is not told through the
+    // shell: the native Program Files and its Common Files (in the
+    // environment, and as the shell's Program Files without " (x86)"), the
+    // WOW64 system folder.
+    AddEnvironmentFolder("ProgramW6432");
+    AddEnvironmentFolder("CommonProgramW6432");
+    if (ShellFolderPath(CSIDL_PROGRAM_FILES, folder)) {
+        static const char Suffix[] = " (x86)";
+        size_t n = strlen(folder), s = sizeof Suffix - 1;
+        if (n > s && strcmp(folder + n - s, Suffix) == 0) {
+            folder[n - s] = '\0';
+            AddFolder(folder, Holds);
+        }
     }
-    if (CoversNativeFolders(dir)) return 1;
-    DWORD length = GetTempPathA(TextSize, folder);
-    if (length > 0 && length < TextSize && Covers(dir, folder)) return 1;
-    int profiles = KnownFolder(&UserProfiles, folder);
-    if (profiles < 0 || (profiles > 0 && CoversProfiles(dir, folder))) return 1;
+    UINT length = GetSystemWow64DirectoryA(folder, TextSize);
+    if (length > 0 && length < TextSize) AddFolder(folder, Holds);
+    DWORD tempLength = GetTempPathA(TextSize, folder);
+    if (tempLength > 0 && tempLength < TextSize) AddFolder(folder, Holds);
+    // Another user's profile is not this user's to delete.
+    AddKnownFolder(&UserProfiles, Holds | OneInside);
     // The profiles folder is where the user's own profile lies, also where
     // the shell cannot name it.
     if (ShellFolderPath(CSIDL_PROFILE, folder)) {
         char* cut = strrchr(folder, PATH_SEP);
         if (cut != NULL && cut != folder) {
             *cut = '\0';
-            if (CoversProfiles(dir, folder)) return 1;
+            AddFolder(folder, Holds | OneInside);
+        }
+    }
+}
+
+void ForgetProtectedFolders(void) {
+    Gathered = Unjudgeable = FolderCount = NamePoolUsed = CoveredCount = 0;
+}
+
+// The rules by name, for the normalised full path `dir`.
+static int ProtectedByName(const char* dir) {
+    WCHAR wide[TextSize];
+    int length = ToWide(dir, wide);
+    if (length < 0) return 1;
+    for (int i = 0; i < FolderCount; i++) {
+        const GuardedFolder* f = &Folders[i];
+        if (CoversName(wide, length, f->name, f->length)) return 1;
+        if ((f->rules & (Within | OneInside)) && CoversName(f->name, f->length, wide, length)) {
+            if (f->rules & Within) return 1;
+            // Here the location lies below the folder: one profile is a
+            // name without a separator after the folder's.
+            int inner = 0;
+            for (const WCHAR* p = wide + f->length + 1; *p != 0; p++) inner |= *p == PATH_SEP;
+            if (!inner) return 1;
         }
     }
     return 0;
 }
 
+// The rules by identity, for the normalised path `dir` and the folders above
+// it: it is or holds a protected folder, lies in the Windows folder, or is a
+// profile. A location that exists but cannot be opened is not judged, and so
+// refused.
+static int ProtectedByIdentity(const char* dir) {
+    char path[TextSize];
+    if (!CopyText(path, sizeof path, dir)) return 1;
+    for (int level = 0;; level++) {
+        FolderId id;
+        if (IdentityOf(path, &id)) {
+            if (level == 0)
+                for (int i = 0; i < CoveredCount; i++)
+                    if (SameId(&Covered[i], &id)) return 1;
+            for (int i = 0; i < FolderCount; i++) {
+                const GuardedFolder* f = &Folders[i];
+                int rule = level == 1 ? Within | OneInside : Within;
+                if ((f->rules & rule) && f->known && SameId(&f->id, &id)) return 1;
+            }
+        } else if (level == 0 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            return 1;
+        }
+        if (IsRootPath(path)) return 0;
+        char* cut = strrchr(path, PATH_SEP);
+        if (cut == NULL) return 0;
+        *cut = '\0';
+    }
+}
+
 int IsProtectedFolder(const char* dir) {
-    char normal[TextSize];
+    char plain[TextSize], normal[TextSize];
     if (dir == NULL || dir[0] == '\0') return 1;
     // A path too long to judge is not removed either.
-    if (!NormalizePath(normal, sizeof normal, dir)) return 1;
-    if (IsProtectedPath(normal)) return 1;
+    if (!WithoutPrefix(plain, dir) || !NormalizePath(normal, sizeof normal, plain)) return 1;
+    if (IsRootPath(normal)) return 1;
+    GatherFolders();
+    if (Unjudgeable || ProtectedByName(normal)) return 1;
     // The full path as well, so that "." or ".." components cannot lead the
-    // removal above the directory that is named, in its long form.
+    // removal above the directory that is named.
     char full[TextSize];
     char* filePart = NULL;
-    DWORD length = GetFullPathNameA(dir, sizeof full, full, &filePart);
-    if (length == 0) return 0;
+    DWORD length = GetFullPathNameA(plain, sizeof full, full, &filePart);
     if (length >= sizeof full) return 1;
-    char fullNormal[TextSize];
-    if (!NormalizeLong(fullNormal, sizeof fullNormal, full)) return 1;
-    // The same text is judged once: each judgement asks the shell for every folder.
-    return strcmp(fullNormal, normal) != 0 && IsProtectedPath(fullNormal);
+    if (length > 0 && !NormalizePath(normal, sizeof normal, full)) return 1;
+    if (IsRootPath(normal) || ProtectedByName(normal) || ProtectedByIdentity(normal)) return 1;
+    // A prefixed path is opened as it is written by the removal, too.
+    return strcmp(plain, dir) != 0 && NormalizePath(normal, sizeof normal, dir) &&
+           ProtectedByIdentity(normal);
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link

@@ -25,6 +25,7 @@ void Sandboxed::SetUp() {
     sandbox = dir.string();
     product = std::string("zt-") + info->name() + "-" + id;
     FreshMachine(sandbox);
+    ForgetProtectedFolders();
 }
 
 void Sandboxed::TearDown() {
@@ -33,6 +34,7 @@ void Sandboxed::TearDown() {
     std::error_code ec;
     if (!HasFailure()) fs::remove_all(sandbox, ec);
     RestoreMachine();
+    ForgetProtectedFolders();
 }
 
 std::string Sandboxed::Path(const std::string& rel) const {
