@@ -82,10 +82,11 @@ static int IdentityOf(const char* path, FolderId* id) {
     BY_HANDLE_FILE_INFORMATION info;
     int known = GetFileInformationByHandle(handle, &info) != 0;
     CloseHandle(handle);
+    if (!known) return 0;
     id->volume = info.dwVolumeSerialNumber;
     id->indexHigh = info.nFileIndexHigh;
     id->indexLow = info.nFileIndexLow;
-    return known;
+    return 1;
 }
 
 // What a protected folder forbids of a location.
