@@ -14,7 +14,10 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -248,6 +251,15 @@ BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (from && to && *to && !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        std::string target = WinPath(to);
+        struct stat st;
+        if (lstat(target.c_str(), &st) == 0) {
+            errno = EEXIST;  // no MOVEFILE_REPLACE_EXISTING here
+            return FALSE;
+        }
+        return rename(WinPath(from).c_str(), target.c_str()) == 0;
+    }
     if (!from || !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
         errno = EINVAL;
         return FALSE;
@@ -634,6 +646,72 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     }
     errno = 0;
     return TRUE;
+}
+
+namespace {
+std::map<pid_t, DWORD> ExitCodes;  // of the children waited for
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    pid_t pid = (pid_t)(uintptr_t)handle;
+    if (ExitCodes.count(pid)) return WAIT_OBJECT_0;
+    for (DWORD waited = 0;; waited += 10) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, milliseconds == INFINITE ? 0 : WNOHANG);
+        if (done == pid) {
+            ExitCodes[pid] = WIFEXITED(status) ? (DWORD)WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return WAIT_OBJECT_0;
+        }
+        if (done < 0 && errno != EINTR) return WAIT_FAILED;
+        if (milliseconds != INFINITE && waited >= milliseconds) return WAIT_TIMEOUT;
+        if (done == 0) usleep(10000);
+    }
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    auto found = ExitCodes.find((pid_t)(uintptr_t)process);
+    if (!code || found == ExitCodes.end()) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    *code = found->second;
+    return TRUE;
+}
+
+LPSTR GetCommandLineA(void) {
+    static std::string line;
+    if (line.empty()) {
+        FILE* f = fopen("/proc/self/cmdline", "rb");
+        std::string arg;
+        for (int c; f && (c = getc(f)) != EOF;) {
+            if (c != 0) {
+                arg.push_back((char)c);
+                continue;
+            }
+            bool blank = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
+            line += (line.empty() ? "" : " ") + (blank ? "\"" + arg + "\"" : arg);
+            arg.clear();
+        }
+        if (f) fclose(f);
+    }
+    return &line[0];
+}
+
+void Sleep(DWORD milliseconds) { usleep((useconds_t)milliseconds * 1000); }
+
+void GetLocalTime(LPSYSTEMTIME time) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    time->wYear = (WORD)(local.tm_year + 1900);
+    time->wMonth = (WORD)(local.tm_mon + 1);
+    time->wDayOfWeek = (WORD)local.tm_wday;
+    time->wDay = (WORD)local.tm_mday;
+    time->wHour = (WORD)local.tm_hour;
+    time->wMinute = (WORD)local.tm_min;
+    time->wSecond = (WORD)local.tm_sec;
+    time->wMilliseconds = (WORD)(now.tv_nsec / 1000000);
 }
 
 void _makepath(char* path, const char* drive, const char* dir, const char* name, const char* ext) {

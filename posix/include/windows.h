@@ -236,6 +236,24 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
                     LPPROCESS_INFORMATION info);
 BOOL CloseHandle(HANDLE handle);
+// A process handle is its process number; only a process's own children can
+// be waited for (the copy by its starter). The exit code is what POSIX
+// keeps of it: the low 8 bits.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFFu
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
+// The command line as Windows would hold it: the arguments, each quoted
+// where it holds a blank.
+LPSTR GetCommandLineA(void);
+void Sleep(DWORD milliseconds);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+void GetLocalTime(LPSYSTEMTIME time);
 
 // Folders, environment and code pages of the emulated 64-bit Windows, as a
 // 32-bit process there sees them.
@@ -265,6 +283,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
 // as on Windows; only an administrator may add them.
+// Without that flag a file is renamed at once, within its volume.
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
