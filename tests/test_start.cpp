@@ -21,11 +21,13 @@ class Registration : public Installed {
         std::string key = EntryKey(name);
         ExpectString(root, key, "DisplayName", display);
         ExpectString(root, key, "UninstallString", "\"" + exe + "\" -u \"" + name + "\"");
+        ExpectString(root, key, "QuietUninstallString", "\"" + exe + "\" -s -u \"" + name + "\"");
         ExpectString(root, key, "InstallLocation", dir);
         // Nothing else is written into the key (platforms list values in their own order).
         std::vector<std::string> names = ValueNames(root, key);
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation", "UninstallString"}));
+        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation",
+                                                   "QuietUninstallString", "UninstallString"}));
     }
 };
 
@@ -107,6 +109,30 @@ TEST_F(Registration, EveryOtherCommandLineShowsTheAboutBox) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+// A silent run shows no box and tells its outcome by its exit code alone.
+TEST_F(Registration, SilentCommandLinesEndWithTheirCodeAndNoBox) {
+    const struct {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"-s"}, 1639},
+        {{"-s", "-s", "-r", product, "Demo"}, 1639},
+        {{"-s", "-t", "-t", "-r", product, "Demo"}, 1639},
+        {{"-s", "-r", product}, 1639},
+        {{"-t", "-s", "-r", "a\\b", "Demo"}, 1639},
+        {{"-s", "-r", product, std::string(1024, 'd')}, 1639},
+        {{"-s", "-u", product}, 1605},
+        {{"-t", "-s", "-d", product}, 1605},
+        {{"-s", "-t", "-r", product, "Demo"}, 0},
+    };
+    for (const auto& c : cases) {
+        Result r = RunApp(exe, c.args);
+        EXPECT_EQ(r.exitCode, PlatformExit(c.code)) << c.args.size() << " " << c.args.back();
+        EXPECT_TRUE(r.boxes.empty()) << r.boxes[0].text;
+    }
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo");
 }
 
 TEST_F(Registration, AppendsExeOnlyWhenTheNameItselfDoesNotExist) {

@@ -27,16 +27,32 @@ static const char* ReadLocation(HKEY key) {
     return location;
 }
 
+// A silent run's starter waits for this copy, so its file in the
+// installation cannot be deleted yet; a running program's file can be
+// renamed, though, and so it goes beside this copy, to be deleted with it
+// at the next restart, and the installation folder can go now.
+static void MoveStarterAside(const char* location) {
+    char installed[TextSize], aside[TextSize];
+    if (!SilentMode || TestMode || !JoinPath(installed, sizeof installed, location, SelfName) ||
+        _stricmp(installed, SelfPath) == 0 ||
+        !FormatText(aside, sizeof aside, "%sinstalled-%s", SelfDir, SelfName))
+        return;
+    if (MoveFileExA(installed, aside, 0) && IsElevated())
+        MoveFileExA(aside, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 // Removes the installed files: the removal script, or when there is none the
 // whole tree. -1 without touching a file when there is no location or when
-// it names a folder that is not the application's own.
+// it names a folder that is not the application's own; those count as
+// failures in test mode as well.
 static int RemoveInstalledFiles(HKEY key) {
     const char* location = ReadLocation(key);
-    if (location == NULL) return -1;
-    if (IsProtectedFolder(location)) {
-        printf("refusing to remove protected folder: %s\n", location);
+    if (location == NULL || IsProtectedFolder(location)) {
+        if (location != NULL) printf("refusing to remove protected folder: %s\n", location);
+        SetExitCode(ExitFailed);
         return -1;
     }
+    MoveStarterAside(location);
     int result = RunRemovalScript(location);
     if (result != -2) return result;
     location = ReadLocation(key);
@@ -84,7 +100,10 @@ void Uninstall(const char* name) {
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
-    if (!WaitUntilFilesAreFree(entryKey)) exit(1);
+    if (!WaitUntilFilesAreFree(entryKey)) {
+        SetExitCode(ExitInUse);
+        exit(EndRun(1));
+    }
 
     ApplyRollback(UnregisterEntries);
 
@@ -92,6 +111,8 @@ void Uninstall(const char* name) {
     printf("delete: %s (%s)\n", name, location != NULL ? location : "");
 
     int result = RemoveInstalledFiles(entryKey);
+    // Test mode keeps the files: the code is the one a real run would have.
+    if (result != 0 && !TestMode) SetExitCode(ExitFailed);
 
     if (result != 0) {
         location = ValueGet(entryKey, "InstallLocation");
@@ -108,5 +129,5 @@ void Uninstall(const char* name) {
     KeyClose(&entryKey);
     // The rollback may have moved CurrentRoot; the entry goes where it was found.
     CurrentRoot = entryRoot;
-    KeyDelete(KeyPath);
+    if (!KeyDelete(KeyPath) && !TestMode) SetExitCode(ExitFailed);
 }
