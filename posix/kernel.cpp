@@ -347,8 +347,52 @@ BOOL StandInSetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
     return TRUE;
 }
 
+// A descriptor as a handle: tagged, so that it is told apart from a file
+// opened by CreateFileA and from a process number.
+const uintptr_t FdTag = 0x40000000u;
+static HANDLE FdHandle(int fd) { return (HANDLE)(FdTag | (uintptr_t)fd); }
+static int HandleFd(HANDLE handle) {
+    uintptr_t h = (uintptr_t)handle;
+    return (h & ~(uintptr_t)0xFFFF) == FdTag ? (int)(h & 0xFFFF) : -1;
+}
+
+HANDLE GetStdHandle(DWORD which) {
+    if (which < STD_ERROR_HANDLE || which > STD_INPUT_HANDLE) return INVALID_HANDLE_VALUE;
+    return FdHandle((int)(STD_INPUT_HANDLE - which));
+}
+
+BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES, DWORD) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return FALSE;
+    *readEnd = FdHandle(fds[0]);
+    *writeEnd = FdHandle(fds[1]);
+    return TRUE;
+}
+
+BOOL SetHandleInformation(HANDLE handle, DWORD, DWORD) { return HandleFd(handle) >= 0; }
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID) {
+    ssize_t n;
+    do {
+        n = read(HandleFd(file), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    if (n == 0) errno = EPIPE;  // Windows reports the closed end as an error
+    return n > 0;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID) {
+    ssize_t n;
+    do {
+        n = write(HandleFd(file), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    return n >= 0;
+}
+
 // Process handles are process numbers here and need no closing.
 BOOL CloseHandle(HANDLE handle) {
+    if (HandleFd(handle) >= 0) return close(HandleFd(handle)) == 0;
     OpenFile* file = static_cast<OpenFile*>(handle);
     if (!OpenFiles.erase(file)) return TRUE;
     close(file->fd);
@@ -576,7 +620,12 @@ void GetStartupInfoA(LPSTARTUPINFOA info) {
 
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
-                    LPCSTR currentDirectory, LPSTARTUPINFOA, LPPROCESS_INFORMATION info) {
+                    LPCSTR currentDirectory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+    int standard[3] = {0, 1, 2};
+    if (startup && (startup->dwFlags & STARTF_USESTDHANDLES)) {
+        HANDLE given[3] = {startup->hStdInput, startup->hStdOutput, startup->hStdError};
+        for (int i = 0; i < 3; i++) standard[i] = given[i] ? HandleFd(given[i]) : -1;
+    }
     std::vector<std::string> args = SplitCommandLine(commandLine);
     std::string program;
     if (application) {
@@ -620,6 +669,15 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     }
     if (pid == 0) {
         close(report[0]);
+        // Moved out of the way first, so that no dup2 overwrites one still to come.
+        int moved[3];
+        for (int i = 0; i < 3; i++) moved[i] = standard[i] >= 0 ? fcntl(standard[i], F_DUPFD_CLOEXEC, 3) : -1;
+        for (int i = 0; i < 3; i++) {
+            if (moved[i] >= 0)
+                dup2(moved[i], i);
+            else
+                close(i);
+        }
         if (dir.empty() || chdir(dir.c_str()) == 0) execve(program.c_str(), argv.data(), env);
         int e = errno;
         ssize_t ignored = write(report[1], &e, sizeof e);

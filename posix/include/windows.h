@@ -230,6 +230,7 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
+#define STARTF_USESTDHANDLES 0x100
 void GetStartupInfoA(LPSTARTUPINFOA info);
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
@@ -249,6 +250,18 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 // where it holds a blank.
 LPSTR GetCommandLineA(void);
 void Sleep(DWORD milliseconds);
+// Anonymous pipes and the standard handles are file descriptors here. A
+// started process gets the standard handles that STARTF_USESTDHANDLES
+// names; every other descriptor of a pipe stays with its maker.
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define HANDLE_FLAG_INHERIT 0x1
+HANDLE GetStdHandle(DWORD which);
+BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES security, DWORD size);
+BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID overlapped);
 
 typedef struct _SYSTEMTIME {
     WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
