@@ -43,8 +43,9 @@ enum {
 };
 // Records the silent run's exit code; the first failure recorded stands.
 void SetExitCode(int code);
-// The process's exit code: `code` without -s, the recorded one with it; a
-// silent run's log gets its last line and is closed.
+// The process's exit code: `code` without -s, the recorded one with it. A
+// silent run's log gets its last line and is closed, and the code is
+// reported on standard error, where a silent starter reads its copy's.
 int EndRun(int code);
 // Trace lines go to standard output and, in a silent run, to the log too.
 // The trace sites keep the C runtime's names (see the end of this file).
@@ -120,6 +121,10 @@ void StartUninstall(const char* name);
 // silent run waits for the copy and takes its exit code.
 int RunFromTemp(const char* arguments);
 void Uninstall(const char* name);
+// After a silent copy has reported: deletes the file of the run that started
+// it, and its folder, once that run has ended; at the next restart when it
+// cannot.
+void DeleteStarter(void);
 // Applies rollback rows up to the first without a key path.
 void ApplyRollback(const RegEntry* rows);
 // 1 when removing the tree at `dir` would remove a drive or share root, the

@@ -63,6 +63,15 @@ int EndRun(int code) {
         fclose(Log);
         Log = NULL;
     }
+    // The trace first: the starter's output then ends after the copy's.
+    fflush(stdout);
+    char report[16];
+    FormatText(report, sizeof report, "%d\n", SilentCode);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written;
+    WriteFile(error, report, (DWORD)strlen(report), &written, NULL);
+    // Closed, so that the starter's read ends here and not at this process's end.
+    CloseHandle(error);
     return SilentCode;
 }
 
@@ -178,7 +187,9 @@ int AppMain(int argc, char** argv) {
     for (const Command* c = Commands; c->option != NULL; c++) {
         if (c->argc == argc && strcmp(c->option, argv[1]) == 0) {
             c->run(argv);
-            return EndRun(0);
+            int code = EndRun(0);
+            DeleteStarter();
+            return code;
         }
     }
     if (SilentMode)

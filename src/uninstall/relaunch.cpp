@@ -136,11 +136,25 @@ int RunFromTemp(const char* arguments) {
     memset(&startup, 0, sizeof startup);
     memset(&process, 0, sizeof process);
     GetStartupInfoA(&startup);
+    // A silent copy reports its exit code on its standard error, through a
+    // pipe to this process, as soon as the uninstall is done: it outlives
+    // this process to delete this process's file.
+    HANDLE report = NULL, reportEnd = NULL;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+    if (SilentMode && CreatePipe(&report, &reportEnd, &inherited, 0)) {
+        SetHandleInformation(report, HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = reportEnd;
+    }
     // The copy writes to the same output; what this process traced comes first.
     fflush(stdout);
-    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup,
-                                  &process);
+    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, report != NULL, 0, NULL, folder,
+                                  &startup, &process);
+    if (reportEnd != NULL) CloseHandle(reportEnd);
     if (!started) {
+        if (report != NULL) CloseHandle(report);
         remove(destination);
         _rmdir(folder);
         return 0;
@@ -153,6 +167,21 @@ int RunFromTemp(const char* arguments) {
     }
     CloseHandle(process.hThread);
     // A deployment tool waits for this process and judges by its exit code.
+    if (report != NULL) {
+        char text[16];
+        DWORD got = 0, n = 0;
+        while (got < sizeof text - 1 && ReadFile(report, text + got, sizeof text - 1 - got, &n, NULL) &&
+               n > 0)
+            got += n;
+        text[got] = '\0';
+        CloseHandle(report);
+        // A copy that ended without a report is judged by its exit code.
+        if (got > 0) {
+            SetExitCode(atoi(text));
+            CloseHandle(process.hProcess);
+            return started;
+        }
+    }
     if (SilentMode)
         TakeExitCode(process.hProcess);
     else

@@ -27,18 +27,43 @@ static const char* ReadLocation(HKEY key) {
     return location;
 }
 
-// A silent run's starter waits for this copy, so its file in the
-// installation cannot be deleted yet; a running program's file can be
-// renamed, though, and so it goes beside this copy, to be deleted with it
-// at the next restart, and the installation folder can go now.
-static void MoveStarterAside(const char* location) {
-    char installed[TextSize], aside[TextSize];
-    if (!SilentMode || TestMode || !JoinPath(installed, sizeof installed, location, SelfName) ||
-        _stricmp(installed, SelfPath) == 0 ||
-        !FormatText(aside, sizeof aside, "%sinstalled-%s", SelfDir, SelfName))
-        return;
-    if (MoveFileExA(installed, aside, 0) && IsElevated())
-        MoveFileExA(aside, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+// The starter of a silent run waits for this copy, so its file cannot go
+// with the others: once this copy has reported, it is deleted after the
+// starter has ended (DeleteStarter).
+static char StarterFile[TextSize];
+
+// 1 when all that is left in the installation folder is the file of the
+// program that started this copy.
+static int OnlyStarterLeft(const char* location) {
+    char pattern[TextSize];
+    WIN32_FIND_DATAA entry;
+    if (!SilentMode || !JoinPath(StarterFile, sizeof StarterFile, location, SelfName) ||
+        _stricmp(StarterFile, SelfPath) == 0 || !FormatText(pattern, sizeof pattern, "%s*", location))
+        return 0;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    int others = 0, starter = 0;
+    do {
+        if (_stricmp(entry.cFileName, SelfName) == 0)
+            starter = 1;
+        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
+            others = 1;
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return starter && !others;
+}
+
+void DeleteStarter(void) {
+    if (StarterFile[0] == '\0') return;
+    char folder[TextSize];
+    CopyText(folder, sizeof folder, StarterFile);
+    *strrchr(folder, PATH_SEP) = '\0';
+    // It ends as soon as it has read the report; a few seconds are plenty.
+    for (int i = 0; i < 50 && remove(StarterFile) != 0; i++) Sleep(100);
+    if (_rmdir(folder) != 0) {
+        MoveFileExA(StarterFile, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
 }
 
 // Removes the installed files: the removal script, or when there is none the
@@ -52,7 +77,6 @@ static int RemoveInstalledFiles(HKEY key) {
         SetExitCode(ExitFailed);
         return -1;
     }
-    MoveStarterAside(location);
     int result = RunRemovalScript(location);
     if (result != -2) return result;
     location = ReadLocation(key);
@@ -111,6 +135,13 @@ void Uninstall(const char* name) {
     printf("delete: %s (%s)\n", name, location != NULL ? location : "");
 
     int result = RemoveInstalledFiles(entryKey);
+    // What only the starter's own file keeps is removed once it has ended.
+    location = ValueGet(entryKey, "InstallLocation");
+    if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
+        OnlyStarterLeft(location))
+        result = 0;
+    else
+        StarterFile[0] = '\0';
     // Test mode keeps the files: the code is the one a real run would have.
     if (result != 0 && !TestMode) SetExitCode(ExitFailed);
 
