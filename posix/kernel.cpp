@@ -251,15 +251,6 @@ BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-    if (from && to && *to && !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        std::string target = WinPath(to);
-        struct stat st;
-        if (lstat(target.c_str(), &st) == 0) {
-            errno = EEXIST;  // no MOVEFILE_REPLACE_EXISTING here
-            return FALSE;
-        }
-        return rename(WinPath(from).c_str(), target.c_str()) == 0;
-    }
     if (!from || !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
         errno = EINVAL;
         return FALSE;

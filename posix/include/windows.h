@@ -296,7 +296,6 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
 // as on Windows; only an administrator may add them.
-// Without that flag a file is renamed at once, within its volume.
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
