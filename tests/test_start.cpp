@@ -2,6 +2,8 @@
 // command line, and locating its own executable.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "harness.h"
 
@@ -132,6 +134,30 @@ TEST_F(Registration, SilentCommandLinesEndWithTheirCodeAndNoBox) {
         EXPECT_EQ(r.exitCode, PlatformExit(c.code)) << c.args.size() << " " << c.args.back();
         EXPECT_TRUE(r.boxes.empty()) << r.boxes[0].text;
     }
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo");
+}
+
+TEST_F(Registration, SilentLogBeginsAfreshPastOneMebibyteAndIsNotNeeded) {
+    char temp[MAX_PATH] = "";
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    std::string log = std::string(temp) + "zarnouns.log";
+    std::filesystem::remove(log);
+    std::ofstream(log, std::ios::binary) << std::string(1024 * 1024 + 1, 'x');
+    EXPECT_EQ(RunApp(exe, {"-s"}).exitCode, PlatformExit(1639));
+    std::ifstream f(log, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    f.close();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    // Only this run's first and last lines.
+    EXPECT_EQ(text.find("xx"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    EXPECT_EQ(text.substr(text.find('\n')), "\nexit code: 1639\n");
+    // A log that cannot be written changes nothing else.
+    std::filesystem::remove(log);
+    std::filesystem::create_directory(log);
+    Result r = RunApp(exe, {"-s", "-r", product, "Demo"});
+    std::filesystem::remove(log);
+    EXPECT_EQ(r.exitCode, 0);
     ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo");
 }
 
