@@ -175,13 +175,12 @@ int RunFromTemp(const char* arguments) {
             got += n;
         text[got] = '\0';
         CloseHandle(report);
-        // A copy that ended without a report is judged by its exit code.
-        if (got > 0) {
-            SetExitCode(atoi(text));
-            CloseHandle(process.hProcess);
-            return started;
-        }
+        CloseHandle(process.hProcess);
+        // A copy that ended without a report failed on its way.
+        SetExitCode(got > 0 ? atoi(text) : (int)ExitFailed);
+        return started;
     }
+    // Without the pipe, the copy is waited for and judged by its exit code.
     if (SilentMode)
         TakeExitCode(process.hProcess);
     else
