@@ -14,7 +14,10 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -357,8 +360,52 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     return TRUE;
 }
 
+// A descriptor as a handle: tagged, so that it is told apart from a file
+// opened by CreateFileA and from a process number.
+const uintptr_t FdTag = 0x40000000u;
+static HANDLE FdHandle(int fd) { return (HANDLE)(FdTag | (uintptr_t)fd); }
+static int HandleFd(HANDLE handle) {
+    uintptr_t h = (uintptr_t)handle;
+    return (h & ~(uintptr_t)0xFFFF) == FdTag ? (int)(h & 0xFFFF) : -1;
+}
+
+HANDLE GetStdHandle(DWORD which) {
+    if (which < STD_ERROR_HANDLE || which > STD_INPUT_HANDLE) return INVALID_HANDLE_VALUE;
+    return FdHandle((int)(STD_INPUT_HANDLE - which));
+}
+
+BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES, DWORD) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return FALSE;
+    *readEnd = FdHandle(fds[0]);
+    *writeEnd = FdHandle(fds[1]);
+    return TRUE;
+}
+
+BOOL SetHandleInformation(HANDLE handle, DWORD, DWORD) { return HandleFd(handle) >= 0; }
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID) {
+    ssize_t n;
+    do {
+        n = read(HandleFd(file), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    if (n == 0) errno = EPIPE;  // Windows reports the closed end as an error
+    return n > 0;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID) {
+    ssize_t n;
+    do {
+        n = write(HandleFd(file), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    return n >= 0;
+}
+
 // Process handles are process numbers here and need no closing.
 BOOL CloseHandle(HANDLE handle) {
+    if (HandleFd(handle) >= 0) return close(HandleFd(handle)) == 0;
     OpenFile* file = static_cast<OpenFile*>(handle);
     if (!OpenFiles.erase(file)) return TRUE;
     close(file->fd);
@@ -586,7 +633,12 @@ void GetStartupInfoA(LPSTARTUPINFOA info) {
 
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
-                    LPCSTR currentDirectory, LPSTARTUPINFOA, LPPROCESS_INFORMATION info) {
+                    LPCSTR currentDirectory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+    int standard[3] = {0, 1, 2};
+    if (startup && (startup->dwFlags & STARTF_USESTDHANDLES)) {
+        HANDLE given[3] = {startup->hStdInput, startup->hStdOutput, startup->hStdError};
+        for (int i = 0; i < 3; i++) standard[i] = given[i] ? HandleFd(given[i]) : -1;
+    }
     std::vector<std::string> args = SplitCommandLine(commandLine);
     std::string program;
     if (application) {
@@ -630,6 +682,15 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     }
     if (pid == 0) {
         close(report[0]);
+        // Moved out of the way first, so that no dup2 overwrites one still to come.
+        int moved[3];
+        for (int i = 0; i < 3; i++) moved[i] = standard[i] >= 0 ? fcntl(standard[i], F_DUPFD_CLOEXEC, 3) : -1;
+        for (int i = 0; i < 3; i++) {
+            if (moved[i] >= 0)
+                dup2(moved[i], i);
+            else
+                close(i);
+        }
         if (dir.empty() || chdir(dir.c_str()) == 0) execve(program.c_str(), argv.data(), env);
         int e = errno;
         ssize_t ignored = write(report[1], &e, sizeof e);
@@ -656,6 +717,72 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     }
     errno = 0;
     return TRUE;
+}
+
+namespace {
+std::map<pid_t, DWORD> ExitCodes;  // of the children waited for
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    pid_t pid = (pid_t)(uintptr_t)handle;
+    if (ExitCodes.count(pid)) return WAIT_OBJECT_0;
+    for (DWORD waited = 0;; waited += 10) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, milliseconds == INFINITE ? 0 : WNOHANG);
+        if (done == pid) {
+            ExitCodes[pid] = WIFEXITED(status) ? (DWORD)WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return WAIT_OBJECT_0;
+        }
+        if (done < 0 && errno != EINTR) return WAIT_FAILED;
+        if (milliseconds != INFINITE && waited >= milliseconds) return WAIT_TIMEOUT;
+        if (done == 0) usleep(10000);
+    }
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    auto found = ExitCodes.find((pid_t)(uintptr_t)process);
+    if (!code || found == ExitCodes.end()) {
+        errno = EINVAL;
+        return FALSE;
+    }
+    *code = found->second;
+    return TRUE;
+}
+
+LPSTR GetCommandLineA(void) {
+    static std::string line;
+    if (line.empty()) {
+        FILE* f = fopen("/proc/self/cmdline", "rb");
+        std::string arg;
+        for (int c; f && (c = getc(f)) != EOF;) {
+            if (c != 0) {
+                arg.push_back((char)c);
+                continue;
+            }
+            bool blank = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
+            line += (line.empty() ? "" : " ") + (blank ? "\"" + arg + "\"" : arg);
+            arg.clear();
+        }
+        if (f) fclose(f);
+    }
+    return &line[0];
+}
+
+void Sleep(DWORD milliseconds) { usleep((useconds_t)milliseconds * 1000); }
+
+void GetLocalTime(LPSYSTEMTIME time) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    time->wYear = (WORD)(local.tm_year + 1900);
+    time->wMonth = (WORD)(local.tm_mon + 1);
+    time->wDayOfWeek = (WORD)local.tm_wday;
+    time->wDay = (WORD)local.tm_mday;
+    time->wHour = (WORD)local.tm_hour;
+    time->wMinute = (WORD)local.tm_min;
+    time->wSecond = (WORD)local.tm_sec;
+    time->wMilliseconds = (WORD)(now.tv_nsec / 1000000);
 }
 
 void _makepath(char* path, const char* drive, const char* dir, const char* name, const char* ext) {

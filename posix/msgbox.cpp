@@ -194,5 +194,6 @@ extern "C" BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
     if (elevate && was) setenv("ZARNOUNS_ELEVATED", previous.c_str(), 1);
     errno = e;
     info->hInstApp = (HINSTANCE)(uintptr_t)(started ? 42 : 2);
+    if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = started ? process.hProcess : NULL;
     return started;
 }

@@ -18,6 +18,7 @@ extern char SelfDir[TextSize];   // its directory, ending in the separator
 extern char SelfName[TextSize];  // its file name; SelfDir + SelfName == SelfPath
 extern char MessageBuffer[TextSize];
 extern int TestMode;             // set by a leading "-t"
+extern int SilentMode;           // set by a leading "-s": no box, exit codes, the log
 extern const char ProgramTitle[];
 
 // The whole program: locate, test switch, dispatch. main() only calls it.
@@ -32,6 +33,27 @@ int IsElevated(void);
 typedef void (*SystemProc)(void);
 SystemProc SystemProcedure(const char* module, const char* name);
 
+// Exit codes of a silent run, as installers report them to deployment tools.
+enum {
+    ExitNotInstalled = 1605,
+    ExitInUse = 1618,        // nothing changed; try again later
+    ExitDeclined = 1602,     // elevation declined
+    ExitBadCommand = 1639,
+    ExitFailed = 1603,       // anything else that leaves the entry or a file in place
+};
+// Records the silent run's exit code; the first failure recorded stands.
+void SetExitCode(int code);
+// The process's exit code: `code` without -s, the recorded one with it. A
+// silent run's log gets its last line and is closed, and the code is
+// reported on standard error, where a silent starter reads its copy's.
+int EndRun(int code);
+// Trace lines go to standard output and, in a silent run, to the log too.
+// The trace sites keep the C runtime's names (see the end of this file).
+int Trace(const char* format, ...);
+int TraceLine(const char* text);
+
+// The boxes. In a silent run none is shown: the text goes to the log and
+// the answer is Yes, OK or Cancel (for Retry/Cancel).
 int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
 int TellUser(const char* text);  // OK
 int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
@@ -95,9 +117,14 @@ int OpenProductEntry(const char* name, HKEY* key);
 void TellNeedsAdministrator(const char* name);
 void StartUninstall(const char* name);
 // Copies the executable into a new folder of its own in the temporary
-// directory and starts the copy there; non-zero when it was started.
+// directory and starts the copy there; non-zero when it was started. A
+// silent run waits for the copy and takes its exit code.
 int RunFromTemp(const char* arguments);
 void Uninstall(const char* name);
+// After a silent copy has reported: deletes the file of the run that started
+// it, and its folder, once that run has ended; at the next restart when it
+// cannot.
+void DeleteStarter(void);
 // Applies rollback rows up to the first without a key path.
 void ApplyRollback(const RegEntry* rows);
 // 1 when removing the tree at `dir` would remove a drive or share root, the
@@ -140,3 +167,7 @@ int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 int FindFilesInUse(const char* dir, char* holders, int keep);
 void DeleteHeldFiles(void);   // deletes the files kept open, through their handles
 void ReleaseHeldFiles(void);  // closes them, deleting nothing
+
+// Every trace line of the program passes through Trace.
+#define printf Trace
+#define puts TraceLine

@@ -2,6 +2,8 @@
 // command line, and locating its own executable.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "harness.h"
 
@@ -21,11 +23,13 @@ class Registration : public Installed {
         std::string key = EntryKey(name);
         ExpectString(root, key, "DisplayName", display);
         ExpectString(root, key, "UninstallString", "\"" + exe + "\" -u \"" + name + "\"");
+        ExpectString(root, key, "QuietUninstallString", "\"" + exe + "\" -s -u \"" + name + "\"");
         ExpectString(root, key, "InstallLocation", dir);
         // Nothing else is written into the key (platforms list values in their own order).
         std::vector<std::string> names = ValueNames(root, key);
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation", "UninstallString"}));
+        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation",
+                                                   "QuietUninstallString", "UninstallString"}));
     }
 };
 
@@ -107,6 +111,54 @@ TEST_F(Registration, EveryOtherCommandLineShowsTheAboutBox) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+// A silent run shows no box and tells its outcome by its exit code alone.
+TEST_F(Registration, SilentCommandLinesEndWithTheirCodeAndNoBox) {
+    const struct {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"-s"}, 1639},
+        {{"-s", "-s", "-r", product, "Demo"}, 1639},
+        {{"-s", "-t", "-t", "-r", product, "Demo"}, 1639},
+        {{"-s", "-r", product}, 1639},
+        {{"-t", "-s", "-r", "a\\b", "Demo"}, 1639},
+        {{"-s", "-r", product, std::string(1024, 'd')}, 1639},
+        {{"-s", "-u", product}, 1605},
+        {{"-t", "-s", "-d", product}, 1605},
+        {{"-s", "-t", "-r", product, "Demo"}, 0},
+    };
+    for (const auto& c : cases) {
+        Result r = RunApp(exe, c.args);
+        EXPECT_EQ(r.exitCode, PlatformExit(c.code)) << c.args.size() << " " << c.args.back();
+        EXPECT_TRUE(r.boxes.empty()) << r.boxes[0].text;
+    }
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo");
+}
+
+TEST_F(Registration, SilentLogBeginsAfreshPastOneMebibyteAndIsNotNeeded) {
+    char temp[MAX_PATH] = "";
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    std::string log = std::string(temp) + "zarnouns.log";
+    std::filesystem::remove(log);
+    std::ofstream(log, std::ios::binary) << std::string(1024 * 1024 + 1, 'x');
+    EXPECT_EQ(RunApp(exe, {"-s"}).exitCode, PlatformExit(1639));
+    std::ifstream f(log, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    f.close();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    // Only this run's first and last lines.
+    EXPECT_EQ(text.find("xx"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    EXPECT_EQ(text.substr(text.find('\n')), "\nexit code: 1639\n");
+    // A log that cannot be written changes nothing else.
+    std::filesystem::remove(log);
+    std::filesystem::create_directory(log);
+    Result r = RunApp(exe, {"-s", "-r", product, "Demo"});
+    std::filesystem::remove(log);
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo");
 }
 
 TEST_F(Registration, AppendsExeOnlyWhenTheNameItselfDoesNotExist) {

@@ -2,6 +2,8 @@
 // uninstall started from Add/Remove Programs ("-u"), the copy in the
 // temporary directory ("-d"), the boxes, and what is left afterwards.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "harness.h"
 
@@ -288,4 +290,105 @@ TEST_F(Lifecycle, RefusesNamesBeforeAnythingElse) {
         ExpectBoxes(r, {{"Invalid product name 'a\"b': it holds a backslash or a double quote.", "OK"}});
         EXPECT_EQ(r.out, "");
     }
+}
+
+// ---- Silent runs, driven as a deployment tool drives them ----
+
+// The log of silent runs, begun afresh here; CR LF read as LF.
+static std::string LogPath() { return TempDir() + "zarnouns.log"; }
+static std::string ReadLog() {
+    std::ifstream f(LogPath(), std::ios::binary);
+    std::string log((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>()), lf;
+    for (char c : log)
+        if (c != '\r') lf.push_back(c);
+    return lf;
+}
+
+class Deployment : public Lifecycle {
+  protected:
+    void SetUp() override {
+        Lifecycle::SetUp();
+        fs::remove(LogPath());
+        Register();
+    }
+    // deploy's report: the exit code, then the entry and the folder at the
+    // exit and a second later. The harness's box answerer runs throughout.
+    std::string Deploy() {
+        Result r = RunApp(DeployPath(), {product});
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_TRUE(r.boxes.empty()) << r.boxes[0].text;
+        // The trace of the program it started comes first, on the same output.
+        size_t report = r.out.rfind("exit code: ");
+        return report == std::string::npos ? r.out : r.out.substr(report);
+    }
+    std::string Report(int code, const std::string& atExit, const std::string& later) {
+        return "exit code: " + std::to_string(PlatformExit(code)) + "\nat exit: " + atExit +
+               "\na second later: " + later + "\n";
+    }
+};
+
+TEST_F(Deployment, RemovesEverythingAndLogsTheRun) {
+    std::string out = Deploy();
+    // The installed program may outlast the run it started by a moment.
+    std::string gone = "entry no, files -";
+    if (out != Report(0, gone, gone))
+        EXPECT_EQ(out, Report(0, "entry no, files " + AppFileName(), gone));
+    std::string log = ReadLog();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[16];
+    snprintf(date, sizeof date, "%04u-%02u-%02u ", now.wYear, now.wMonth, now.wDay);
+    std::string first = log.substr(0, log.find('\n'));
+    EXPECT_EQ(first.substr(0, 11), date);
+    EXPECT_EQ(first[13], ':') << first;
+    // The command line as Windows holds it (the stand-in quotes only what has a blank).
+    std::string command = first.substr(first.find(' ', 11) + 1);
+    EXPECT_TRUE(command == "\"" + exe + "\" -s -u \"" + product + "\"" ||
+                command == exe + " -s -u " + product)
+        << first;
+    EXPECT_NE(log.find("\nbox: Successfully uninstalled 'Demo Plug-in'.\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\ndelete: " + product + " (" + dir + ")\n"), std::string::npos) << log;
+    ASSERT_GE(log.size(), 14u);
+    EXPECT_EQ(log.substr(log.size() - 14), "\nexit code: 0\n") << log;
+}
+
+TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
+    std::string dll = dir + "harbo.dll";
+    HoldFile(dll, "Harbo IDE");
+    std::string out = Deploy();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(1618)) + "\n");
+    EXPECT_NE(out.find("\nat exit: entry yes,"), std::string::npos);
+    for (const char* rel : {"Tools/harbo.dll", "Tools/sub/deeper/notes.txt", "Tools/empty"})
+        EXPECT_TRUE(Exists(rel)) << rel;
+    EXPECT_TRUE(fs::exists(exe));
+    EXPECT_NE(ReadLog().find("\nin use: " + dll + "\n"), std::string::npos) << ReadLog();
+}
+
+TEST_F(Deployment, AUserProfileIsRefusedAsAFailure) {
+    // The stand-in's profile exists once it is made.
+    if (const char* machine = getenv("ZARNOUNS_MACHINE")) fs::create_directories(std::string(machine) + "/c/Users/user");
+    char own[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, own, CSIDL_PROFILE, FALSE));
+    // Another user's profile, beside this one's.
+    std::string profile = fs::path(own).parent_path().string() + PATH_SEP + product + PATH_SEP;
+    fs::create_directories(profile);
+    std::ofstream(profile + "ntuser.dat") << "profile";
+    WriteValue(HKEY_LOCAL_MACHINE, EntryKey(product), "InstallLocation", REG_SZ, profile);
+    std::string out = Deploy();
+    bool kept = fs::exists(profile + "ntuser.dat");
+    fs::remove_all(profile);
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(1603)) + "\n");
+    EXPECT_TRUE(kept);
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+}
+
+TEST_F(Deployment, DeclinedElevationIsReported) {
+    if (!CanRefuseMachineRights()) GTEST_SKIP() << "no elevation here: rights are not enforced";
+    SetNonAdmin(true);
+    Result r = RunApp(exe, {"-s", "-u", product}, {No});
+    SetNonAdmin(false);
+    EXPECT_EQ(r.exitCode, PlatformExit(1602));
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "\"" + exe + "\" -s -u \"" + product + "\"");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 }

@@ -249,12 +249,43 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
+#define STARTF_USESTDHANDLES 0x100
 void GetStartupInfoA(LPSTARTUPINFOA info);
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
                     LPPROCESS_INFORMATION info);
 BOOL CloseHandle(HANDLE handle);
+// A process handle is its process number; only a process's own children can
+// be waited for (the copy by its starter). The exit code is what POSIX
+// keeps of it: the low 8 bits.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFFu
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
+// The command line as Windows would hold it: the arguments, each quoted
+// where it holds a blank.
+LPSTR GetCommandLineA(void);
+void Sleep(DWORD milliseconds);
+// Anonymous pipes and the standard handles are file descriptors here. A
+// started process gets the standard handles that STARTF_USESTDHANDLES
+// names; every other descriptor of a pipe stays with its maker.
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define HANDLE_FLAG_INHERIT 0x1
+HANDLE GetStdHandle(DWORD which);
+BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES security, DWORD size);
+BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID overlapped);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+void GetLocalTime(LPSYSTEMTIME time);
 
 // Folders, environment and code pages of the emulated 64-bit Windows, as a
 // 32-bit process there sees them.

@@ -1,5 +1,5 @@
-// Start-up: locating the executable, the test switch, the command table and
-// the three kinds of message box.
+// Start-up: locating the executable, the leading switches, the command
+// table, the message boxes, and the silent run's exit code and log.
 #include "zarnouns.h"
 
 char SelfPath[TextSize];
@@ -7,6 +7,9 @@ char SelfDir[TextSize];
 char SelfName[TextSize];
 char MessageBuffer[TextSize];
 int TestMode;
+int SilentMode;
+static int SilentCode;
+static FILE* Log;  // the silent run's log, or none
 // ZARNO_VERSION comes from the build, which has the version in one place.
 const char ProgramTitle[] = "zarno's Uninstall Utility v" ZARNO_VERSION;
 
@@ -14,11 +17,83 @@ static const char AboutText[] =
     "For more information about this utility, contact zarno's support.\n\r"
     "Copyright (C) zarno. All rights reserved.";
 
-int AskUser(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_YESNOCANCEL); }
+// A silent run shows nothing: nobody may be at the screen to answer.
+static int ShowBox(const char* text, UINT type, int silentAnswer) {
+    if (!SilentMode) return MessageBoxA(NULL, text, ProgramTitle, type);
+    if (Log != NULL) {
+        fprintf(Log, "box: %s\n", text);
+        fflush(Log);
+    }
+    return silentAnswer;
+}
 
-int TellUser(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_OK); }
+int AskUser(const char* text) { return ShowBox(text, MB_YESNOCANCEL, IDYES); }
 
-int AskRetry(const char* text) { return MessageBoxA(NULL, text, ProgramTitle, MB_RETRYCANCEL); }
+int TellUser(const char* text) { return ShowBox(text, MB_OK, IDOK); }
+
+// Cancel keeps the installation as it is, for a later try.
+int AskRetry(const char* text) { return ShowBox(text, MB_RETRYCANCEL, IDCANCEL); }
+
+// Copy and starter append to the same log, each line as it comes: one
+// flushed write per line keeps their lines whole.
+int Trace(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = vfprintf(stdout, format, args);
+    va_end(args);
+    if (Log != NULL) {
+        va_start(args, format);
+        vfprintf(Log, format, args);
+        va_end(args);
+        fflush(Log);
+    }
+    return n;
+}
+
+int TraceLine(const char* text) { return Trace("%s\n", text); }
+
+void SetExitCode(int code) {
+    if (SilentCode == 0) SilentCode = code;
+}
+
+int EndRun(int code) {
+    if (!SilentMode) return code;
+    if (Log != NULL) {
+        fprintf(Log, "exit code: %d\n", SilentCode);
+        fclose(Log);
+        Log = NULL;
+    }
+    // The trace first: the starter's output then ends after the copy's.
+    fflush(stdout);
+    char report[16];
+    FormatText(report, sizeof report, "%d\n", SilentCode);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written;
+    WriteFile(error, report, (DWORD)strlen(report), &written, NULL);
+    // Closed, so that the starter's read ends here and not at this process's end.
+    CloseHandle(error);
+    return SilentCode;
+}
+
+// zarnouns.log in the temporary folder of the account (the Windows one for
+// SYSTEM), begun afresh past 1 MiB. A log that cannot be written is done
+// without.
+static void OpenLog(void) {
+    char path[TextSize];
+    DWORD length = GetTempPathA(sizeof path, path);
+    if (length == 0 || length >= sizeof path || !AppendText(path, sizeof path, "zarnouns.log")) return;
+    Log = fopen(path, "a");
+    if (Log != NULL && fseek(Log, 0, SEEK_END) == 0 && ftell(Log) > 1024L * 1024) {
+        fclose(Log);
+        Log = fopen(path, "w");
+    }
+    if (Log == NULL) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    fprintf(Log, "%04u-%02u-%02u %02u:%02u:%02u %s\n", now.wYear, now.wMonth, now.wDay, now.wHour,
+            now.wMinute, now.wSecond, GetCommandLineA());
+    fflush(Log);
+}
 
 int ShowAbout(void) { return TellUser(AboutText); }
 
@@ -26,7 +101,8 @@ int ShowAbout(void) { return TellUser(AboutText); }
 static void CannotLocate(const char* format, const char* path) {
     FormatText(MessageBuffer, sizeof MessageBuffer, format, path);
     TellUser(MessageBuffer);
-    exit(-2);
+    SetExitCode(ExitFailed);
+    exit(EndRun(-2));
 }
 
 void LocateSelf(const char* program) {
@@ -93,19 +169,32 @@ int IsElevated(void) {
 
 int AppMain(int argc, char** argv) {
     RestrictDllSearch();
-    LocateSelf(argc > 0 && argv[0] != NULL ? argv[0] : "");
-    if (argc > 1 && strcmp(argv[1], "-t") == 0) {
-        TestMode = 1;
+    const char* program = argc > 0 && argv[0] != NULL ? argv[0] : "";
+    // "-t" and "-s" lead, in either order, each at most once. They are taken
+    // before the executable is located, so that a silent run shows no box.
+    for (int i = 0; i < 2 && argc > 1; i++) {
+        int* flag = strcmp(argv[1], "-t") == 0   ? &TestMode
+                    : strcmp(argv[1], "-s") == 0 ? &SilentMode
+                                                 : NULL;
+        if (flag == NULL || *flag) break;
+        *flag = 1;
         argv[1] = argv[0];
         argv++;
         argc--;
     }
+    if (SilentMode) OpenLog();
+    LocateSelf(program);
     for (const Command* c = Commands; c->option != NULL; c++) {
         if (c->argc == argc && strcmp(c->option, argv[1]) == 0) {
             c->run(argv);
-            return 0;
+            int code = EndRun(0);
+            DeleteStarter();
+            return code;
         }
     }
-    ShowAbout();
-    return 0;
+    if (SilentMode)
+        SetExitCode(ExitBadCommand);
+    else
+        ShowAbout();
+    return EndRun(0);
 }

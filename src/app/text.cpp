@@ -61,7 +61,7 @@ int JoinPath(char* dst, size_t size, const char* dir, const char* name) {
     return AppendText(dst, size, name);
 }
 
-int CheckProductName(const char* name) {
+static int NameFits(const char* name) {
     if (name[0] == '\0') {
         TellUser("Invalid product name: it is empty.");
         return 0;
@@ -80,4 +80,10 @@ int CheckProductName(const char* name) {
         return 0;
     }
     return 1;
+}
+
+int CheckProductName(const char* name) {
+    if (NameFits(name)) return 1;
+    SetExitCode(ExitBadCommand);
+    return 0;
 }

@@ -12,17 +12,24 @@ static int FormRowText(char* text, const char* data) {
     return CopyText(text, TextSize, data);
 }
 
+// A registration that fails leaves the product unregistered: a silent run
+// ends with the failure's code.
+static void TellFailure(const char* text) {
+    TellUser(text);
+    SetExitCode(ExitFailed);
+}
+
 int WriteProviderRows(const RegEntry* rows) {
     char text[TextSize];
     HKEY key = NULL;
     for (const RegEntry* row = rows; row->keyPath != NULL; row++) {
         if (!KeyCreate(NULL, row->keyPath, KeyPath, &key, 2)) {
-            TellUser(PermissionText);
+            TellFailure(PermissionText);
             return 0;
         }
         if (!FormRowText(text, row->data) || !ValueSet(key, row->valueName, text)) {
             KeyClose(&key);
-            TellUser("Cannot set registry value. You will have to reinstall.");
+            TellFailure("Cannot set registry value. You will have to reinstall.");
             return 0;
         }
         printf("SETTING: [%s] %s=%s\n", row->keyPath, row->valueName, text);
@@ -33,24 +40,30 @@ int WriteProviderRows(const RegEntry* rows) {
 
 void Register(const char* name, const char* displayName) {
     char command[TextSize];
+    char quiet[TextSize];  // what deployment tools run: the same, silent
     HKEY key = NULL;
     // Everything is measured before anything is written.
     if (!CheckProductName(name)) return;
     if (strlen(displayName) >= TextSize) {
         TellUser("Invalid display name: it is longer than 1023 characters.");
+        SetExitCode(ExitBadCommand);
         return;
     }
-    if (!FormatText(command, sizeof command, "\"%s\" %s \"%s\"", SelfPath, "-u", name)) {
-        TellUser("Cannot register: the uninstall command is longer than 1023 characters.");
+    if (!FormatText(command, sizeof command, "\"%s\" %s \"%s\"", SelfPath, "-u", name) ||
+        !FormatText(quiet, sizeof quiet, "\"%s\" %s \"%s\"", SelfPath, "-s -u", name)) {
+        TellFailure("Cannot register: the uninstall command is longer than 1023 characters.");
         return;
     }
     if (!WriteProviderRows(RegisterEntries)) return;
     if (!KeyCreate(UninstallPrefix, name, KeyPath, &key, 0)) {
-        TellUser(PermissionText);
+        TellFailure(PermissionText);
         return;
     }
-    ValueSet(key, "DisplayName", displayName);
-    ValueSet(key, "UninstallString", command);
-    ValueSet(key, "InstallLocation", SelfDir);
+    // Each is written whatever became of the one before.
+    int written = ValueSet(key, "DisplayName", displayName);
+    written &= ValueSet(key, "UninstallString", command);
+    written &= ValueSet(key, "QuietUninstallString", quiet);
+    written &= ValueSet(key, "InstallLocation", SelfDir);
     KeyClose(&key);
+    if (!written) SetExitCode(ExitFailed);
 }

@@ -11,6 +11,7 @@ int OpenProductEntry(const char* name, HKEY* key) {
     if (MachineResult == ERROR_ACCESS_DENIED) return -1;
     FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
     TellUser(MessageBuffer);
+    SetExitCode(ExitNotInstalled);
     return 0;
 }
 
@@ -18,25 +19,38 @@ void TellNeedsAdministrator(const char* name) {
     FormatText(MessageBuffer, sizeof MessageBuffer, "Uninstalling '%s' needs administrator rights.",
                name);
     TellUser(MessageBuffer);
+    SetExitCode(ExitFailed);
+}
+
+// A silent run ends with the code of the run it started and waited for.
+static void TakeExitCode(HANDLE process) {
+    DWORD code = ExitFailed;
+    WaitForSingleObject(process, INFINITE);
+    if (!GetExitCodeProcess(process, &code)) code = ExitFailed;
+    CloseHandle(process);
+    SetExitCode((int)code);
 }
 
 // The same command again, elevated: Windows asks the user for consent. 0
 // when the user declines or the prompt cannot be shown.
 static int RunElevated(const char* name) {
     char parameters[TextSize];
-    if (!FormatText(parameters, sizeof parameters, "%s-u \"%s\"", TestMode ? "-t " : "", name))
+    if (!FormatText(parameters, sizeof parameters, "%s%s-u \"%s\"", SilentMode ? "-s " : "",
+                    TestMode ? "-t " : "", name))
         return 0;
     SHELLEXECUTEINFOA info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOASYNC;
+    info.fMask = SilentMode ? SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS : SEE_MASK_NOASYNC;
     info.lpVerb = "runas";
     info.lpFile = SelfPath;
     info.lpParameters = parameters;
     info.nShow = SW_SHOWNORMAL;
     CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     fflush(stdout);
-    return ShellExecuteExA(&info);
+    if (!ShellExecuteExA(&info)) return 0;
+    if (SilentMode && info.hProcess != NULL) TakeExitCode(info.hProcess);
+    return 1;
 }
 
 void StartUninstall(const char* name) {
@@ -44,7 +58,12 @@ void StartUninstall(const char* name) {
     int found = OpenProductEntry(name, &key);
     if (found < 0) {
         // Already elevated and still refused: asking again would not help.
-        if (IsElevated() || !RunElevated(name)) TellNeedsAdministrator(name);
+        if (IsElevated()) {
+            TellNeedsAdministrator(name);
+        } else if (!RunElevated(name)) {
+            SetExitCode(ExitDeclined);
+            TellNeedsAdministrator(name);
+        }
         return;
     }
     if (!found) return;
@@ -52,7 +71,8 @@ void StartUninstall(const char* name) {
 
     char arguments[TextSize];
     int started = 0;
-    if (FormatText(arguments, sizeof arguments, "-d \"%s\"", name)) started = RunFromTemp(arguments);
+    if (FormatText(arguments, sizeof arguments, "%s-d \"%s\"", SilentMode ? "-s " : "", name))
+        started = RunFromTemp(arguments);
     if (started) {
         puts("Executed succesfully!");
         return;
@@ -116,11 +136,25 @@ int RunFromTemp(const char* arguments) {
     memset(&startup, 0, sizeof startup);
     memset(&process, 0, sizeof process);
     GetStartupInfoA(&startup);
+    // A silent copy reports its exit code on its standard error, through a
+    // pipe to this process, as soon as the uninstall is done: it outlives
+    // this process to delete this process's file.
+    HANDLE report = NULL, reportEnd = NULL;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+    if (SilentMode && CreatePipe(&report, &reportEnd, &inherited, 0)) {
+        SetHandleInformation(report, HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = reportEnd;
+    }
     // The copy writes to the same output; what this process traced comes first.
     fflush(stdout);
-    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup,
-                                  &process);
+    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, report != NULL, 0, NULL, folder,
+                                  &startup, &process);
+    if (reportEnd != NULL) CloseHandle(reportEnd);
     if (!started) {
+        if (report != NULL) CloseHandle(report);
         remove(destination);
         _rmdir(folder);
         return 0;
@@ -131,5 +165,25 @@ int RunFromTemp(const char* arguments) {
         MoveFileExA(destination, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
         MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
+    CloseHandle(process.hThread);
+    // A deployment tool waits for this process and judges by its exit code.
+    if (report != NULL) {
+        char text[16];
+        DWORD got = 0, n = 0;
+        while (got < sizeof text - 1 && ReadFile(report, text + got, sizeof text - 1 - got, &n, NULL) &&
+               n > 0)
+            got += n;
+        text[got] = '\0';
+        CloseHandle(report);
+        CloseHandle(process.hProcess);
+        // A copy that ended without a report failed on its way.
+        SetExitCode(got > 0 ? atoi(text) : (int)ExitFailed);
+        return started;
+    }
+    // Without the pipe, the copy is waited for and judged by its exit code.
+    if (SilentMode)
+        TakeExitCode(process.hProcess);
+    else
+        CloseHandle(process.hProcess);
     return started;
 }

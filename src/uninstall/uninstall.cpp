@@ -27,14 +27,54 @@ static const char* ReadLocation(HKEY key) {
     return location;
 }
 
+// The starter of a silent run waits for this copy, so its file cannot go
+// with the others: once this copy has reported, it is deleted after the
+// starter has ended (DeleteStarter).
+static char StarterFile[TextSize];
+
+// 1 when all that is left in the installation folder is the file of the
+// program that started this copy.
+static int OnlyStarterLeft(const char* location) {
+    char pattern[TextSize];
+    WIN32_FIND_DATAA entry;
+    if (!SilentMode || !JoinPath(StarterFile, sizeof StarterFile, location, SelfName) ||
+        _stricmp(StarterFile, SelfPath) == 0 || !FormatText(pattern, sizeof pattern, "%s*", location))
+        return 0;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    int others = 0, starter = 0;
+    do {
+        if (_stricmp(entry.cFileName, SelfName) == 0)
+            starter = 1;
+        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
+            others = 1;
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return starter && !others;
+}
+
+void DeleteStarter(void) {
+    if (StarterFile[0] == '\0') return;
+    char folder[TextSize];
+    CopyText(folder, sizeof folder, StarterFile);
+    *strrchr(folder, PATH_SEP) = '\0';
+    // It ends as soon as it has read the report; a few seconds are plenty.
+    for (int i = 0; i < 50 && remove(StarterFile) != 0; i++) Sleep(100);
+    if (_rmdir(folder) != 0) {
+        MoveFileExA(StarterFile, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
 // Removes the installed files: the removal script, or when there is none the
 // whole tree. -1 without touching a file when there is no location or when
-// it names a folder that is not the application's own.
+// it names a folder that is not the application's own; those count as
+// failures in test mode as well.
 static int RemoveInstalledFiles(HKEY key) {
     const char* location = ReadLocation(key);
-    if (location == NULL) return -1;
-    if (IsProtectedFolder(location)) {
-        printf("refusing to remove protected folder: %s\n", location);
+    if (location == NULL || IsProtectedFolder(location)) {
+        if (location != NULL) printf("refusing to remove protected folder: %s\n", location);
+        SetExitCode(ExitFailed);
         return -1;
     }
     int result = RunRemovalScript(location);
@@ -84,7 +124,10 @@ void Uninstall(const char* name) {
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
-    if (!WaitUntilFilesAreFree(entryKey)) exit(1);
+    if (!WaitUntilFilesAreFree(entryKey)) {
+        SetExitCode(ExitInUse);
+        exit(EndRun(1));
+    }
 
     ApplyRollback(UnregisterEntries);
 
@@ -92,6 +135,15 @@ void Uninstall(const char* name) {
     printf("delete: %s (%s)\n", name, location != NULL ? location : "");
 
     int result = RemoveInstalledFiles(entryKey);
+    // What only the starter's own file keeps is removed once it has ended.
+    location = ValueGet(entryKey, "InstallLocation");
+    if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
+        OnlyStarterLeft(location))
+        result = 0;
+    else
+        StarterFile[0] = '\0';
+    // Test mode keeps the files: the code is the one a real run would have.
+    if (result != 0 && !TestMode) SetExitCode(ExitFailed);
 
     if (result != 0) {
         location = ValueGet(entryKey, "InstallLocation");
@@ -108,5 +160,5 @@ void Uninstall(const char* name) {
     KeyClose(&entryKey);
     // The rollback may have moved CurrentRoot; the entry goes where it was found.
     CurrentRoot = entryRoot;
-    KeyDelete(KeyPath);
+    if (!KeyDelete(KeyPath) && !TestMode) SetExitCode(ExitFailed);
 }

@@ -536,6 +536,7 @@ inline void FreshProcessState() {
     memset(ValueBuffer, 0, sizeof ValueBuffer);
     memset(FolderBuffer, 0, sizeof FolderBuffer);
     TestMode = 0;
+    SilentMode = 0;
     CurrentRoot = HKEY_LOCAL_MACHINE;
 }
 

@@ -52,6 +52,8 @@ void RemovePlantedProgram(const std::string& path);
 
 // The program under test, as built.
 std::string AppPath();
+// The deployment tool (tests/tools/deploy.cpp), as built.
+std::string DeployPath();
 // The program's file name ("zarnouns.exe" or "zarnouns").
 std::string AppFileName();
 // Starts `exe` with `args`, answers its boxes (and those of the processes it

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 namespace zt {
 
 std::string AppPath() { return ZARNO_APP; }
+std::string DeployPath() { return ZARNO_DEPLOY; }
 int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
 bool RealShell() { return false; }
 bool RegistryAddsNul() { return false; }

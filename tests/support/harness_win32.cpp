@@ -39,6 +39,7 @@ static HANDLE Start(std::string line) {
 }
 
 std::string AppPath() { return Beside("zarnouns.exe").string(); }
+std::string DeployPath() { return Beside("deploy.exe").string(); }
 static HANDLE Planted;
 
 void PlantProgram(const std::string& path) {
