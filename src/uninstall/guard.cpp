@@ -297,8 +297,15 @@ static void GatherFolders(void) {
     }
 }
 
+// The latest location judged, and the verdict: the uninstall asks about its
+// location at each step (before the script, before the walk, after it), and
+// a judgement opens every folder above the location.
+static char JudgedPath[TextSize];
+static int JudgedVerdict;
+
 void ForgetProtectedFolders(void) {
     Gathered = Unjudgeable = FolderCount = NamePoolUsed = CoveredCount = 0;
+    JudgedPath[0] = '\0';
 }
 
 // The rules by name, for the normalised full path `dir`.
@@ -349,9 +356,8 @@ static int ProtectedByIdentity(const char* dir) {
     }
 }
 
-int IsProtectedFolder(const char* dir) {
+static int JudgeFolder(const char* dir) {
     char plain[TextSize], normal[TextSize];
-    if (dir == NULL || dir[0] == '\0') return 1;
     // A path too long to judge is not removed either.
     if (!WithoutPrefix(plain, dir) || !NormalizePath(normal, sizeof normal, plain)) return 1;
     if (IsRootPath(normal)) return 1;
@@ -368,6 +374,17 @@ int IsProtectedFolder(const char* dir) {
     // A prefixed path is opened as it is written by the removal, too.
     return strcmp(plain, dir) != 0 && NormalizePath(normal, sizeof normal, dir) &&
            ProtectedByIdentity(normal);
+}
+
+int IsProtectedFolder(const char* dir) {
+    if (dir == NULL || dir[0] == '\0') return 1;
+    if (JudgedPath[0] != '\0' && strcmp(dir, JudgedPath) == 0) return JudgedVerdict;
+    int verdict = JudgeFolder(dir);
+    // A relative path is judged anew: it names another folder elsewhere.
+    int absolute = IsSeparator(dir[0]) || (dir[1] == ':' && IsSeparator(dir[2]));
+    if (!absolute || !CopyText(JudgedPath, sizeof JudgedPath, dir)) JudgedPath[0] = '\0';
+    JudgedVerdict = verdict;
+    return verdict;
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link
