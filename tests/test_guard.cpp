@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "harness.h"
 #include "zarnouns.h"
@@ -220,12 +221,20 @@ TEST_F(GuardSpellings, EveryNameOfAProtectedFolderIsRefused) {
     const std::string profile = MakeDir("Profile");
     const std::pair<std::string, std::string> moves[] = {
         {"Favorites", "Favorites"}, {"Personal", "Έγγραφα"}, {"Desktop", "Рабочий стол"}};
-    std::vector<std::pair<DWORD, std::string>> saved;
+    // The prefix outlives the run: its folders are put back however the test ends.
+    struct Restore {
+        std::string key;
+        std::vector<std::tuple<std::string, DWORD, std::string>> values;
+        ~Restore() {
+            for (const auto& [name, type, bytes] : values)
+                WriteValue(HKEY_CURRENT_USER, key, name, type, bytes);
+        }
+    } restore{shellFolders, {}};
     for (const auto& [value, folder] : moves) {
         DWORD type = 0;
         std::string bytes;
         ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, shellFolders, value, &type, &bytes)) << value;
-        saved.push_back({type, bytes});
+        restore.values.emplace_back(value, type, bytes);
         WriteValue(HKEY_CURRENT_USER, shellFolders, value, REG_SZ, profile + "\\" + folder);
         WriteFile("Profile/" + folder + "/keep.txt", "keep");
     }
@@ -267,8 +276,6 @@ TEST_F(GuardSpellings, EveryNameOfAProtectedFolderIsRefused) {
         ExpectBoxes(r, {{confirm, "Yes No Cancel"}, {"Successfully uninstalled 'Demo'.", "OK"}});
         EXPECT_FALSE(Exists(rel)) << r.out;
     }
-    for (size_t i = 0; i < saved.size(); i++)
-        WriteValue(HKEY_CURRENT_USER, shellFolders, moves[i].first, saved[i].first, saved[i].second);
 }
 
 }  // namespace
