@@ -120,6 +120,9 @@ void StartUninstall(const char* name);
 // directory and starts the copy there; non-zero when it was started. A
 // silent run waits for the copy and takes its exit code.
 int RunFromTemp(const char* arguments);
+// Has Windows delete a file and then its folder at the next restart, where
+// this user may (an administrator).
+void DeleteAtRestart(const char* file, const char* folder);
 void Uninstall(const char* name);
 // After a silent copy has reported: deletes the file of the run that started
 // it, and its folder, once that run has ended; at the next restart when it

@@ -45,7 +45,6 @@ wine_use() {
         echo "cannot run $1-bit Windows programs here: $WINE_WHY" >&2
         return 1
     fi
-    WINE_BITS=$1
     if [ "$1" = 64 ]; then
         export WINELOADER=$WINE_LOADER64
         WINE=$WINE_LOADER64

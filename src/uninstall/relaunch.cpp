@@ -105,6 +105,11 @@ static int MakeOwnFolder(const char* tempDir, char* folder, size_t size, int ele
     return made;
 }
 
+void DeleteAtRestart(const char* file, const char* folder) {
+    MoveFileExA(file, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 int RunFromTemp(const char* arguments) {
     char tempDir[TextSize];
     char folder[TextSize];
@@ -161,10 +166,7 @@ int RunFromTemp(const char* arguments) {
     }
     // The running copy cannot delete itself; where this user may, Windows
     // removes it and its folder at the next restart.
-    if (elevated) {
-        MoveFileExA(destination, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-        MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
+    if (elevated) DeleteAtRestart(destination, folder);
     CloseHandle(process.hThread);
     // A deployment tool waits for this process and judges by its exit code.
     if (report != NULL) {

@@ -33,24 +33,26 @@ static const char* ReadLocation(HKEY key) {
 static char StarterFile[TextSize];
 
 // 1 when all that is left in the installation folder is the file of the
-// program that started this copy.
+// program that started this copy; it is then the StarterFile.
 static int OnlyStarterLeft(const char* location) {
-    char pattern[TextSize];
+    char starter[TextSize], pattern[TextSize];
     WIN32_FIND_DATAA entry;
-    if (!SilentMode || !JoinPath(StarterFile, sizeof StarterFile, location, SelfName) ||
-        _stricmp(StarterFile, SelfPath) == 0 || !FormatText(pattern, sizeof pattern, "%s*", location))
+    if (!SilentMode || !JoinPath(starter, sizeof starter, location, SelfName) ||
+        _stricmp(starter, SelfPath) == 0 || !FormatText(pattern, sizeof pattern, "%s*", location))
         return 0;
     HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE) return 0;
-    int others = 0, starter = 0;
+    int others = 0, found = 0;
     do {
         if (_stricmp(entry.cFileName, SelfName) == 0)
-            starter = 1;
+            found = 1;
         else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
             others = 1;
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
-    return starter && !others;
+    if (!found || others) return 0;
+    CopyText(StarterFile, sizeof StarterFile, starter);
+    return 1;
 }
 
 void DeleteStarter(void) {
@@ -60,10 +62,7 @@ void DeleteStarter(void) {
     *strrchr(folder, PATH_SEP) = '\0';
     // It ends as soon as it has read the report; a few seconds are plenty.
     for (int i = 0; i < 50 && remove(StarterFile) != 0; i++) Sleep(100);
-    if (_rmdir(folder) != 0) {
-        MoveFileExA(StarterFile, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-        MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
+    if (_rmdir(folder) != 0) DeleteAtRestart(StarterFile, folder);
 }
 
 // Removes the installed files: the removal script, or when there is none the
@@ -140,13 +139,10 @@ void Uninstall(const char* name) {
     if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
         OnlyStarterLeft(location))
         result = 0;
-    else
-        StarterFile[0] = '\0';
     // Test mode keeps the files: the code is the one a real run would have.
     if (result != 0 && !TestMode) SetExitCode(ExitFailed);
 
     if (result != 0) {
-        location = ValueGet(entryKey, "InstallLocation");
         FormatText(MessageBuffer, sizeof MessageBuffer,
                    "Cannot completely remove files. You must manually delete:\n'%s'.",
                    location != NULL ? location : "");
