@@ -468,6 +468,10 @@ bool FindNext(Finder* f, LPWIN32_FIND_DATAA data) {
                 data->dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
         } else {
             data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+            if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                data->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
+                data->nFileSizeLow = (DWORD)st.st_size;
+            }
         }
         return true;
     }

@@ -562,6 +562,26 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
     return ERROR_SUCCESS;
 }
 
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD count) {
+    if (!data && count) return ERROR_INVALID_PARAMETER;
+    std::string nameText, bytes(data ? (const char*)data : "", data ? count : 0);
+    int n = name && *name ? WideCharToMultiByte(CP_UTF8, 0, name, -1, NULL, 0, NULL, NULL) : 1;
+    nameText.resize(n);
+    if (name && *name && !WideCharToMultiByte(CP_UTF8, 0, name, -1, &nameText[0], n, NULL, NULL))
+        return ERROR_INVALID_PARAMETER;
+    nameText.resize(strlen(nameText.c_str()));
+    if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && count >= 2) {
+        std::u16string wide(count / 2, u'\0');
+        memcpy(&wide[0], data, wide.size() * sizeof(char16_t));
+        int units = (int)wide.size();
+        int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, NULL, 0, NULL, NULL);
+        bytes.assign(size, '\0');
+        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &bytes[0], size, NULL, NULL);
+    }
+    return RegSetValueExA(key, nameText.c_str(), 0, type, (const BYTE*)bytes.data(),
+                          (DWORD)bytes.size());
+}
+
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     Session s(true);
     Key* k;

@@ -32,6 +32,9 @@ int IsElevated(void);
 // casts it to the procedure's own type.
 typedef void (*SystemProc)(void);
 SystemProc SystemProcedure(const char* module, const char* name);
+// A DLL of the system folder, loaded by its full path there; none when it
+// cannot be loaded.
+HMODULE LoadSystemLibrary(const char* name);
 
 // Exit codes of a silent run, as installers report them to deployment tools.
 enum {
@@ -90,6 +93,8 @@ void KeyClose(HKEY* key);
 int KeyDelete(const char* path);
 char* ValueGet(HKEY key, const char* name);
 int ValueSet(HKEY key, const char* name, const char* text);
+int ValueSetWide(HKEY key, const char* name, const WCHAR* text);  // REG_SZ from UTF-16
+int ValueSetNumber(HKEY key, const char* name, DWORD number);     // REG_DWORD
 int ValueDelete(HKEY key, const char* name);
 
 struct RegEntry {
@@ -106,6 +111,11 @@ extern const char UninstallPrefix[];  // "Software\...\Uninstall\" (52 character
 // telling the user of a failure.
 int WriteProviderRows(const RegEntry* rows);
 void Register(const char* name, const char* displayName);
+// What Windows shows of the product besides its name, written into the open
+// Uninstall entry `key`: version, publisher and icon of the plug-in in
+// SelfDir, the installation's size, the date, NoModify and NoRepair. Those
+// this run cannot give are deleted. 1 when every write succeeded.
+int WriteEntryDetails(HKEY key);
 
 // ---- src/uninstall: relaunch from the temporary directory, uninstall ----
 
@@ -138,6 +148,11 @@ int IsProtectedFolder(const char* dir);
 int IsRemovableTree(const char* dir);
 // RemoveTree, except that a protected folder is left alone: -1 and a trace.
 int RemoveTreeGuarded(const char* dir);
+// After the installation folder `location` has gone: the folder that held it
+// (the publisher's) goes too when it is empty, is not protected and lies
+// directly in a Program Files folder (32-bit or native, Common Files, the
+// user's own programs folder). Nothing in test mode.
+void RemovePublisherFolder(const char* location);
 // The guard gathers the protected folders once per process; a process that
 // changes them (a test moving a shell folder) has them gathered anew.
 void ForgetProtectedFolders(void);

@@ -17,20 +17,62 @@ static void ExpectOneBox(const Result& r, const std::string& text, const char* b
     ExpectBoxes(r, {{text, buttons}});
 }
 
+// The local date as -r writes it.
+static std::string Today() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[16];
+    snprintf(date, sizeof date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return date;
+}
+
+static void ExpectNumber(HKEY root, const std::string& key, const std::string& name, DWORD n) {
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(ReadValue(root, key, name, &type, &bytes)) << name;
+    EXPECT_EQ(type, (DWORD)REG_DWORD) << name;
+    EXPECT_EQ(bytes, std::string((const char*)&n, 4)) << name;
+}
+
 class Registration : public Installed {
   protected:
-    void ExpectEntry(HKEY root, const std::string& name, const std::string& display) {
+    void SetUp() override {
+        Installed::SetUp();
+        day = Today();
+    }
+    // The four values, and the details every registration gives: the
+    // installation's size (the program and `bytes` more, in KiB rounded up),
+    // the date, no Modify, no Repair. `more` names the plug-in's details
+    // that must be there as well; nothing else may be.
+    void ExpectEntry(HKEY root, const std::string& name, const std::string& display,
+                     std::vector<std::string> more = {}, uintmax_t bytes = 0) {
         std::string key = EntryKey(name);
         ExpectString(root, key, "DisplayName", display);
         ExpectString(root, key, "UninstallString", "\"" + exe + "\" -u \"" + name + "\"");
         ExpectString(root, key, "QuietUninstallString", "\"" + exe + "\" -s -u \"" + name + "\"");
         ExpectString(root, key, "InstallLocation", dir);
-        // Nothing else is written into the key (platforms list values in their own order).
-        std::vector<std::string> names = ValueNames(root, key);
+        ExpectNumber(root, key, "EstimatedSize",
+                     (DWORD)((std::filesystem::file_size(exe) + bytes + 1023) / 1024));
+        ExpectNumber(root, key, "NoModify", 1);
+        ExpectNumber(root, key, "NoRepair", 1);
+        // Either end of the run, should it cross midnight.
+        std::string date = Today();
+        if (date != day) {
+            std::string bytes;
+            ReadValue(root, key, "InstallDate", nullptr, &bytes);
+            if (bytes.compare(0, 8, day) == 0) date = day;
+        }
+        ExpectString(root, key, "InstallDate", date);
+        // Platforms list values in their own order.
+        std::vector<std::string> names = ValueNames(root, key), expected = {
+            "DisplayName", "InstallLocation", "QuietUninstallString", "UninstallString",
+            "EstimatedSize", "InstallDate", "NoModify", "NoRepair"};
+        expected.insert(expected.end(), more.begin(), more.end());
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"DisplayName", "InstallLocation",
-                                                   "QuietUninstallString", "UninstallString"}));
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names, expected);
     }
+    std::string day;  // when the test began
 };
 
 TEST_F(Registration, WritesTheEntryAndNothingElse) {
@@ -40,6 +82,63 @@ TEST_F(Registration, WritesTheEntryAndNothingElse) {
     EXPECT_TRUE(r.boxes.empty());
     ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo Plug-in");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Vostrel\\Harbo"));
+}
+
+// Publisher, version and icon come from the plug-in's version resource, the
+// size from the installation folder. Each registration says what it finds
+// then: a row sees nothing of the one before.
+TEST_F(Registration, DetailsComeFromThePluginBesideTheProgram) {
+    WriteFile("Tools/sub/a.bin", std::string(1000, 'a'));
+    WriteFile("Tools/sub/deeper/b.bin", std::string(3000, 'b'));
+    const std::string key = EntryKey(product), plugin = dir + "harbo.dll";
+    struct Row {
+        const char* dll;  // built beside the suite; none: no plug-in at all
+        const char* version;
+        const char* publisher;  // written from UTF-16, with its NUL
+        bool icon;
+    } rows[] = {
+        {"versioned.dll", "2.5.1 ベータ", "Βόστρελ Α.Ε.", true},
+        {"fixedver.dll", "1.2.30.400", nullptr, false},
+        {"held.dll", nullptr, nullptr, false},  // no version resource, no icon
+        {nullptr, nullptr, nullptr, false},
+    };
+    for (const Row& row : rows) {
+        std::filesystem::remove(std::filesystem::u8path(plugin));
+        if (row.dll != nullptr && !RealShell()) continue;  // the stand-in has no resources
+        if (row.dll != nullptr)
+            std::filesystem::copy_file(BuiltFile(row.dll), std::filesystem::u8path(plugin));
+        Result r = RunApp(exe, {"-r", product, "Demo"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.boxes.empty());
+        std::vector<std::string> more;
+        DWORD type = 0;
+        std::string bytes;
+        if (row.version != nullptr) {
+            more.push_back("DisplayVersion");
+            bool wide = strcmp(row.dll, "versioned.dll") == 0;
+            if (wide) {
+                ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, key, "DisplayVersion", &type, &bytes));
+                EXPECT_EQ(type, (DWORD)REG_SZ);
+                EXPECT_EQ(bytes, std::string(row.version) + '\0') << row.dll;
+            } else {
+                ExpectString(HKEY_LOCAL_MACHINE, key, "DisplayVersion", row.version);
+            }
+        }
+        if (row.publisher != nullptr) {
+            more.push_back("Publisher");
+            ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, key, "Publisher", &type, &bytes));
+            EXPECT_EQ(type, (DWORD)REG_SZ);
+            EXPECT_EQ(bytes, std::string(row.publisher) + '\0');
+        }
+        if (row.icon) {
+            more.push_back("DisplayIcon");
+            ExpectString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", plugin + ",0");
+        }
+        uintmax_t size = 4000;
+        if (row.dll != nullptr) size += std::filesystem::file_size(std::filesystem::u8path(plugin));
+        ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo", more, size);
+    }
 }
 
 TEST_F(Registration, TwiceOverwritesTheSameEntry) {

@@ -33,6 +33,10 @@ typedef struct _SHELLEXECUTEINFOA {
 extern "C" {
 #endif
 BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info);
+// The stand-in's files hold no icons: asked how many a file has (index -1),
+// it answers none.
+typedef struct HICON__* HICON;
+UINT ExtractIconExW(LPCWSTR file, int index, HICON* large, HICON* small, UINT count);
 #ifdef __cplusplus
 }
 #endif

@@ -130,6 +130,9 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LP
                       LPDWORD count);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD count);
+// String data given in UTF-16 is stored as UTF-8, as the A calls store it.
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD count);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD reserved,
                    LPSTR keyClass, LPDWORD classCount, void* lastWrite);
@@ -191,8 +194,16 @@ typedef struct _FILE_DISPOSITION_INFO {
     BOOLEAN DeleteFile;
 } FILE_DISPOSITION_INFO;
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
-// Only the Restart Manager (rstrtmgr.dll of the system folder) can be loaded.
+// Only the Restart Manager (rstrtmgr.dll of the system folder) can be loaded:
+// there is no version.dll, so no file has a version resource here.
 HMODULE LoadLibraryA(LPCSTR path);
+#define LOWORD(l) ((WORD)((DWORD)(l) & 0xffff))
+#define HIWORD(l) ((WORD)((DWORD)(l) >> 16))
+typedef struct tagVS_FIXEDFILEINFO {
+    DWORD dwSignature, dwStrucVersion, dwFileVersionMS, dwFileVersionLS;
+    DWORD dwProductVersionMS, dwProductVersionLS, dwFileFlagsMask, dwFileFlags;
+    DWORD dwFileOS, dwFileType, dwFileSubtype, dwFileDateMS, dwFileDateLS;
+} VS_FIXEDFILEINFO;
 
 // Directory listings. The pattern's last component may be "*" (every entry)
 // or a plain name; "." and ".." are listed as Windows lists them.

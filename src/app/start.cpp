@@ -156,6 +156,14 @@ SystemProc SystemProcedure(const char* module, const char* name) {
     return loaded != NULL ? (SystemProc)GetProcAddress(loaded, name) : NULL;
 }
 
+HMODULE LoadSystemLibrary(const char* name) {
+    char system[TextSize], path[TextSize];
+    UINT length = GetSystemDirectoryA(system, sizeof system);
+    if (length == 0 || length >= sizeof system || !JoinPath(path, sizeof path, system, name))
+        return NULL;
+    return LoadLibraryA(path);
+}
+
 int IsElevated(void) {
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;

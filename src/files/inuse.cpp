@@ -41,15 +41,8 @@ static SystemProc Procedure(HMODULE module, const char* name) {
 
 static void StartRestartManager(void) {
     static HMODULE library;
-    if (library == NULL) {
-        char path[TextSize];
-        UINT length = GetSystemDirectoryA(path, sizeof path);
-        if (length == 0 || length >= sizeof path) return;
-        if (!EndsInSeparator(path)) AppendText(path, sizeof path, PATH_SEP_TEXT);
-        if (!AppendText(path, sizeof path, "rstrtmgr.dll")) return;
-        library = LoadLibraryA(path);
-        if (library == NULL) return;
-    }
+    if (library == NULL) library = LoadSystemLibrary("rstrtmgr.dll");
+    if (library == NULL) return;
     RmStartSessionProc start = (RmStartSessionProc)Procedure(library, "RmStartSession");
     RmRegister = (RmRegisterResourcesProc)Procedure(library, "RmRegisterResources");
     RmList = (RmGetListProc)Procedure(library, "RmGetList");

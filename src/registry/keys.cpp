@@ -81,4 +81,20 @@ int ValueSet(HKEY key, const char* name, const char* text) {
            ERROR_SUCCESS;
 }
 
+// Text in UTF-16, as a resource holds it, whatever the ANSI code page:
+// written with its NUL, as wide writers do.
+int ValueSetWide(HKEY key, const char* name, const WCHAR* text) {
+    DWORD units = 0;
+    while (text[units] != 0) units++;
+    WCHAR wideName[64];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64) == 0) return 0;
+    return RegSetValueExW(key, wideName, 0, REG_SZ, (const BYTE*)text,
+                          (units + 1) * (DWORD)sizeof(WCHAR)) == ERROR_SUCCESS;
+}
+
+int ValueSetNumber(HKEY key, const char* name, DWORD number) {
+    return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE*)&number, sizeof number) ==
+           ERROR_SUCCESS;
+}
+
 int ValueDelete(HKEY key, const char* name) { return RegDeleteValueA(key, name) == ERROR_SUCCESS; }

@@ -64,6 +64,7 @@ void Register(const char* name, const char* displayName) {
     written &= ValueSet(key, "UninstallString", command);
     written &= ValueSet(key, "QuietUninstallString", quiet);
     written &= ValueSet(key, "InstallLocation", SelfDir);
+    written &= WriteEntryDetails(key);
     KeyClose(&key);
     if (!written) SetExitCode(ExitFailed);
 }

@@ -22,6 +22,7 @@ std::string AppPath() { return ZARNO_APP; }
 std::string DeployPath() { return ZARNO_DEPLOY; }
 int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
 bool RealShell() { return false; }
+std::string BuiltFile(const std::string&) { return std::string(); }
 bool RegistryAddsNul() { return false; }
 bool CanRefuseMachineRights() { return true; }
 bool RestartManagerNamesPrograms() { return true; }

@@ -40,6 +40,7 @@ static HANDLE Start(std::string line) {
 
 std::string AppPath() { return Beside("zarnouns.exe").string(); }
 std::string DeployPath() { return Beside("deploy.exe").string(); }
+std::string BuiltFile(const std::string& name) { return Beside(name.c_str()).string(); }
 static HANDLE Planted;
 
 void PlantProgram(const std::string& path) {
