@@ -1,4 +1,5 @@
 // The shell's special folders, inside <machine>/c/.
+#include <shellapi.h>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,6 +68,7 @@ static std::string KnownRelative(const GUID* id) {
         case 0x31c0dd25: return "Users/user/3D Objects";
         case 0xdfdf76a2: return "Users/Public";
         case 0x0762d272: return "Users";
+        case 0x5cd7aee2: return "Users/user/AppData/Local/Programs";
         default: return std::string();
     }
 }
@@ -115,3 +117,5 @@ extern "C" BOOL SHGetSpecialFolderPathW(HWND, LPWSTR path, int csidl, BOOL) {
     if (folder.empty() || !path || !IsFolder(folder)) return FALSE;
     return MultiByteToWideChar(CP_UTF8, 0, folder.c_str(), -1, path, MAX_PATH) != 0;
 }
+
+extern "C" UINT ExtractIconExW(LPCWSTR, int, HICON*, HICON*, UINT) { return 0; }

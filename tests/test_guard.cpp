@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -216,26 +217,12 @@ class GuardSpellings : public zt::Sandboxed {};
 TEST_F(GuardSpellings, EveryNameOfAProtectedFolderIsRefused) {
     using namespace zt;
     if (!RealShell()) GTEST_SKIP() << "moves the shell folders of the Wine prefix";
-    const std::string shellFolders =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     const std::string profile = MakeDir("Profile");
     const std::pair<std::string, std::string> moves[] = {
         {"Favorites", "Favorites"}, {"Personal", "Έγγραφα"}, {"Desktop", "Рабочий стол"}};
-    // The prefix outlives the run: its folders are put back however the test ends.
-    struct Restore {
-        std::string key;
-        std::vector<std::tuple<std::string, DWORD, std::string>> values;
-        ~Restore() {
-            for (const auto& [name, type, bytes] : values)
-                WriteValue(HKEY_CURRENT_USER, key, name, type, bytes);
-        }
-    } restore{shellFolders, {}};
+    std::vector<std::unique_ptr<MovedShellFolder>> moved;
     for (const auto& [value, folder] : moves) {
-        DWORD type = 0;
-        std::string bytes;
-        ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, shellFolders, value, &type, &bytes)) << value;
-        restore.values.emplace_back(value, type, bytes);
-        WriteValue(HKEY_CURRENT_USER, shellFolders, value, REG_SZ, profile + "\\" + folder);
+        moved.push_back(std::make_unique<MovedShellFolder>(value, profile + "\\" + folder));
         WriteFile("Profile/" + folder + "/keep.txt", "keep");
     }
     // The suite's runner maps a drive letter onto the folder of the sandboxes.

@@ -294,6 +294,55 @@ TEST_F(Lifecycle, RefusesNamesBeforeAnythingElse) {
 
 // ---- Silent runs, driven as a deployment tool drives them ----
 
+// The publisher's folder that setup made above the installation folder goes
+// with it, when nothing else is in it and it lies directly in a programs
+// folder: here the user's own, in the sandbox.
+TEST_F(Lifecycle, ThePublishersFolderGoesOnlyWhenEmptyAndInAProgramsFolder) {
+    MakeDir("Local");
+    MovedShellFolder moved("Local AppData", Path("Local"));
+    // The stand-in's own folder exists once it is made.
+    if (const char* machine = getenv("ZARNOUNS_MACHINE"))
+        fs::create_directories(std::string(machine) + "/c/Users/user/AppData/Local");
+    char folder[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, folder, CSIDL_LOCAL_APPDATA, FALSE));
+    const std::string programs = std::string(folder) + PATH_SEP + "Programs";
+    ASSERT_EQ(programs.rfind(sandbox, 0), 0u) << programs;
+    struct Row {
+        std::string install, other;  // below the local folder; `other` is also there
+        bool goes;
+        std::vector<std::string> args;
+    } rows[] = {
+        {"Programs/Vostrel/Harbo", "", true, {"-u"}},
+        {"Programs/Vostrel2/Harbo", "Programs/Vostrel2/Other/other.dll", false, {"-u"}},
+        {"Programs/Vostrel3/Harbo", "Programs/Vostrel3/readme.txt", false, {"-u"}},
+        {"Programs/Harbo", "", false, {"-u"}},  // directly in the programs folder
+        {"Tools/Vostrel/Harbo", "", false, {"-u"}},
+        // A silent run's starter: its file goes last, the publisher's after it.
+        {"Programs/Vostrel4/Harbo", "", true, {"-s", "-u"}},
+    };
+    for (const Row& row : rows) {
+        const std::string local = fs::relative(fs::u8path(folder), fs::u8path(sandbox)).u8string();
+        const std::string rel = local + "/" + row.install;
+        const std::string app = Install(rel), publisher = fs::path(Path(rel)).parent_path().string();
+        WriteFile(rel + "/harbo.dll", "dll");
+        if (!row.other.empty()) WriteFile(local + "/" + row.other, "other");
+        ASSERT_EQ(RunApp(app, {"-r", product, "Demo"}).exitCode, 0);
+        std::vector<std::string> args = row.args;
+        args.push_back(product);
+        Result r = RunApp(app, args, {Yes, Ok});
+        // The silent starter's file, and so the folders, go once it has ended.
+        for (int i = 0; i < 50 && fs::exists(fs::u8path(Path(rel))); i++) Sleep(100);
+        EXPECT_FALSE(Exists(rel)) << row.install << "\n" << r.out;
+        EXPECT_EQ(!fs::exists(fs::u8path(publisher)), row.goes) << row.install << "\n" << r.out;
+        EXPECT_EQ(r.out.find("removed empty folder: " + publisher + "\n") != std::string::npos,
+                  row.goes)
+            << row.install << "\n" << r.out;
+        EXPECT_TRUE(fs::exists(fs::u8path(programs)));
+        if (!row.other.empty()) EXPECT_TRUE(Exists(local + "/" + row.other));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    }
+}
+
 // The log of silent runs, begun afresh here; CR LF read as LF.
 static std::string LogPath() { return TempDir() + "zarnouns.log"; }
 static std::string ReadLog() {

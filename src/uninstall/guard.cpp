@@ -91,9 +91,10 @@ static int IdentityOf(const char* path, FolderId* id) {
 
 // What a protected folder forbids of a location.
 enum {
-    Holds = 1,     // to be it or to hold it
-    Within = 2,    // also to lie anywhere inside it (the Windows folder)
-    OneInside = 4  // also to be a folder directly in it (a profile)
+    Holds = 1,      // to be it or to hold it
+    Within = 2,     // also to lie anywhere inside it (the Windows folder)
+    OneInside = 4,  // also to be a folder directly in it (a profile)
+    Programs = 8    // not a rule: a Program Files folder, where publishers' folders lie
 };
 
 // The protected folders of this process, gathered once: the shell is asked
@@ -214,11 +215,13 @@ static const GUID KnownFolders[] = {
     {0xdfdf76a2, 0xc82a, 0x4d63, {0x90, 0x6a, 0x56, 0x44, 0xac, 0x45, 0x73, 0x85}},  // Public
     {0x3d644c9b, 0x1fb8, 0x4f30, {0x9b, 0x45, 0xf6, 0x70, 0x23, 0x5f, 0x79, 0xc0}},  // Public Downloads
     {0xa520a1a4, 0x1780, 0x4ff6, {0xbd, 0x18, 0x16, 0x73, 0x43, 0xc5, 0xaf, 0x16}},  // LocalLow
-    {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}},  // user's Programs
     {0xa52bba46, 0xe9e1, 0x435f, {0xb3, 0xd9, 0x28, 0xda, 0xa6, 0x48, 0xc0, 0xf6}},  // OneDrive
+    // From here on, folders programs are installed in.
+    {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}},  // user's Programs
     {0x6d809377, 0x6af0, 0x444b, {0x89, 0x57, 0xa3, 0x77, 0x3f, 0x02, 0x20, 0x0e}},  // Program Files (64-bit)
     {0x6365d5a7, 0x0f0d, 0x45e5, {0x87, 0xf6, 0x0d, 0xa5, 0x6b, 0x6a, 0x4f, 0x7d}},  // its Common Files
 };
+enum { FirstProgramsFolder = 10 };
 static const GUID UserProfiles = {
     0x0762d272, 0xc50a, 0x4bb0, {0xa3, 0x82, 0x69, 0x7d, 0xcd, 0x72, 0x9b, 0x80}};
 
@@ -248,10 +251,15 @@ static void AddKnownFolder(const GUID* id, int rules) {
 }
 
 // The folder named by an environment variable.
-static void AddEnvironmentFolder(const char* name) {
+static void AddEnvironmentFolder(const char* name, int rules) {
     char folder[TextSize];
     DWORD length = GetEnvironmentVariableA(name, folder, TextSize);
-    if (length > 0 && length < TextSize) AddFolder(folder, Holds);
+    if (length > 0 && length < TextSize) AddFolder(folder, rules);
+}
+
+static int IsProgramsCsidl(int csidl) {
+    return csidl == CSIDL_PROGRAM_FILES || csidl == CSIDL_PROGRAM_FILESX86 ||
+           csidl == CSIDL_PROGRAM_FILES_COMMON || csidl == CSIDL_PROGRAM_FILES_COMMONX86;
 }
 
 static void GatherFolders(void) {
@@ -263,21 +271,27 @@ static void GatherFolders(void) {
     // (nor in its aliases such as Sysnative).
     if (ShellFolderPath(CSIDL_WINDOWS, folder)) AddFolder(folder, Holds | Within);
     for (int csidl = 0; csidl < 0x40; csidl++)
-        if (ShellFolderPath(csidl, folder)) AddFolder(folder, Holds);
+        if (ShellFolderPath(csidl, folder))
+            AddFolder(folder, IsProgramsCsidl(csidl) ? Holds | Programs : Holds);
     for (size_t i = 0; i < sizeof KnownFolders / sizeof KnownFolders[0]; i++)
-        AddKnownFolder(&KnownFolders[i], Holds);
+        AddKnownFolder(&KnownFolders[i], (int)i >= FirstProgramsFolder ? Holds | Programs : Holds);
+    // The user's own programs folder, also where the shell has no name for
+    // it (Windows before 7, Wine).
+    if (ShellFolderPath(CSIDL_LOCAL_APPDATA, folder) &&
+        AppendText(folder, TextSize, PATH_SEP_TEXT "Programs"))
+        AddFolder(folder, Holds | Programs);
     // What a 32-bit process on a 64-bit Windows is not told through the
     // shell: the native Program Files and its Common Files (in the
     // environment, and as the shell's Program Files without " (x86)"), the
     // WOW64 system folder.
-    AddEnvironmentFolder("ProgramW6432");
-    AddEnvironmentFolder("CommonProgramW6432");
+    AddEnvironmentFolder("ProgramW6432", Holds | Programs);
+    AddEnvironmentFolder("CommonProgramW6432", Holds | Programs);
     if (ShellFolderPath(CSIDL_PROGRAM_FILES, folder)) {
         static const char Suffix[] = " (x86)";
         size_t n = strlen(folder), s = sizeof Suffix - 1;
         if (n > s && strcmp(folder + n - s, Suffix) == 0) {
             folder[n - s] = '\0';
-            AddFolder(folder, Holds);
+            AddFolder(folder, Holds | Programs);
         }
     }
     UINT length = GetSystemWow64DirectoryA(folder, TextSize);
@@ -424,4 +438,35 @@ int RemoveTreeGuarded(const char* dir) {
     // the handles that kept them so; the walk then finds only the folders.
     DeleteHeldFiles();
     return RemoveTree(dir);
+}
+
+// 1 when the normalised path `dir` is a Program Files folder (by identity).
+static int IsProgramsFolder(const char* dir) {
+    FolderId id;
+    if (!IdentityOf(dir, &id)) return 0;
+    for (int i = 0; i < FolderCount; i++)
+        if ((Folders[i].rules & Programs) && Folders[i].known && SameId(&Folders[i].id, &id))
+            return 1;
+    return 0;
+}
+
+void RemovePublisherFolder(const char* location) {
+    char plain[TextSize], full[TextSize], publisher[TextSize], programs[TextSize];
+    char* filePart = NULL;
+    if (TestMode || location == NULL || !WithoutPrefix(plain, location)) return;
+    DWORD length = GetFullPathNameA(plain, sizeof full, full, &filePart);
+    if (length == 0 || length >= sizeof full || !NormalizePath(publisher, sizeof publisher, full) ||
+        GetFileAttributesA(publisher) != INVALID_FILE_ATTRIBUTES)
+        return;
+    char* cut = strrchr(publisher, PATH_SEP);
+    if (cut == NULL) return;
+    *cut = '\0';
+    CopyText(programs, sizeof programs, publisher);
+    cut = strrchr(programs, PATH_SEP);
+    if (cut == NULL || IsRootPath(publisher)) return;
+    *cut = '\0';
+    GatherFolders();
+    // Removing a folder that holds anything fails: it is left as it is.
+    if (IsProgramsFolder(programs) && IsRemovableTree(publisher) && _rmdir(publisher) == 0)
+        printf("removed empty folder: %s\n", publisher);
 }

@@ -62,7 +62,10 @@ void DeleteStarter(void) {
     *strrchr(folder, PATH_SEP) = '\0';
     // It ends as soon as it has read the report; a few seconds are plenty.
     for (int i = 0; i < 50 && remove(StarterFile) != 0; i++) Sleep(100);
-    if (_rmdir(folder) != 0) DeleteAtRestart(StarterFile, folder);
+    if (_rmdir(folder) != 0)
+        DeleteAtRestart(StarterFile, folder);
+    else
+        RemovePublisherFolder(folder);
 }
 
 // Removes the installed files: the removal script, or when there is none the
@@ -141,6 +144,9 @@ void Uninstall(const char* name) {
         result = 0;
     // Test mode keeps the files: the code is the one a real run would have.
     if (result != 0 && !TestMode) SetExitCode(ExitFailed);
+    // The publisher's folder goes with the installation; while the starter's
+    // file is left, once that has gone (DeleteStarter).
+    if (result == 0 && StarterFile[0] == '\0') RemovePublisherFolder(location);
 
     if (result != 0) {
         FormatText(MessageBuffer, sizeof MessageBuffer,

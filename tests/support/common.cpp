@@ -82,6 +82,21 @@ void ExpectString(HKEY root, const std::string& key, const std::string& name,
     EXPECT_EQ(bytes, expected) << name;
 }
 
+static const char ShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+MovedShellFolder::MovedShellFolder(const std::string& value, const std::string& path)
+    : value_(value) {
+    if (!RealShell()) return;
+    moved_ = ReadValue(HKEY_CURRENT_USER, ShellFolders, value, &type_, &bytes_);
+    EXPECT_TRUE(moved_) << value;
+    if (moved_) WriteValue(HKEY_CURRENT_USER, ShellFolders, value, REG_SZ, path);
+}
+
+MovedShellFolder::~MovedShellFolder() {
+    if (moved_) WriteValue(HKEY_CURRENT_USER, ShellFolders, value_, type_, bytes_);
+}
+
 void Installed::SetUp() {
     Sandboxed::SetUp();
     exe = Install("Tools");

@@ -71,6 +71,22 @@ bool CanRefuseMachineRights();
 void SetNonAdmin(bool on);
 // Whether the special folders come from a real Windows shell (under Wine).
 bool RealShell();
+// Under Wine, points the current user's shell folder `value` (a value of
+// User Shell Folders, such as "Local AppData") at `path` while it lives. The
+// prefix outlives the run: the folder is put back however the test ends.
+// The stand-in's folders are the test's own already: nothing is moved.
+class MovedShellFolder {
+  public:
+    MovedShellFolder(const std::string& value, const std::string& path);
+    ~MovedShellFolder();
+
+  private:
+    std::string value_, bytes_;
+    DWORD type_ = 0;
+    bool moved_ = false;
+};
+// A file built beside the suite (a test plug-in), on Windows.
+std::string BuiltFile(const std::string& name);
 // Makes the platform's per-test state fresh (the stand-in's machine directory).
 void FreshMachine(const std::string& sandbox);
 // Puts back the platform state that FreshMachine replaced, so that tests that
