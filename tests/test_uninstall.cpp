@@ -116,6 +116,103 @@ TEST_F(Lifecycle, FilesInUseAreNamedAndNothingGoesUntilTheyAreFree) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 }
 
+// What is scheduled for the next restart: each operation "\??\PATH", NUL,
+// the new name (none for a deletion), NUL.
+static std::string Pending() {
+    DWORD type = 0;
+    std::string list;
+    ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+              "PendingFileRenameOperations", &type, &list);
+    return list;
+}
+static std::string Deletion(const std::string& path) { return "\\??\\" + path + std::string(2, '\0'); }
+
+// The file `trace` says `path` was moved aside to, after checking the lines
+// that rename it and schedule it and then its folder `dir`.
+static std::string MovedAside(const std::string& trace, const std::string& path,
+                              const std::string& dir) {
+    std::string head = "renamed: " + path + " -> ";
+    size_t at = trace.find(head), end = trace.find('\n', at);
+    if (at == std::string::npos || end == std::string::npos) return ADD_FAILURE() << trace, "";
+    std::string aside = trace.substr(at + head.size(), end - at - head.size());
+    std::string name = aside.substr(dir.size());
+    EXPECT_EQ(aside.substr(0, dir.size()), dir);
+    EXPECT_EQ(name.substr(0, 9) + name.substr(name.size() - 4), "zarnouns-.del") << name;
+    std::string folder = dir.substr(0, dir.size() - 1);
+    EXPECT_EQ(trace.substr(end + 1).find("delete at restart: " + aside + "\ndelete at restart: " +
+                                         folder + "\n"), 0u) << trace;
+    EXPECT_NE(Pending().find(Deletion(aside) + Deletion(folder)), std::string::npos);
+    EXPECT_EQ(Pending().find("\\??\\" + path + '\0'), std::string::npos);
+    return aside;
+}
+
+// A loaded plug-in: Continue removes the rest now and its file at the next
+// restart, under a name of its own, so that a reinstall before then stays.
+TEST_F(Lifecycle, ALoadedPlugInGoesAtTheNextRestartAndAReinstallStays) {
+    Register();
+    std::string dll = dir + "harbo.dll";
+    HoldFile(dll, "Harbo IDE");
+    std::string later = "'Demo Plug-in' is in use by:\n" +
+                        (RestartManagerNamesPrograms() ? "Harbo IDE" : dll) +
+                        "\n\nClose it and choose Try Again to uninstall it now, Continue to "
+                        "uninstall it now and delete the files in use when Windows restarts, or "
+                        "Cancel to keep it installed.";
+    Result r = RunApp(exe, {"-d", product}, {Yes, Cancel});
+    EXPECT_EQ(r.exitCode, 1);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"}, {later, "Cancel Try Again Continue"}});
+    EXPECT_EQ(r.out, "in use: " + dll + "\n");
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+
+    r = RunApp(exe, {"-u", product}, {Yes, Continue, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {later, "Cancel Try Again Continue"},
+                    {"Successfully uninstalled 'Demo Plug-in'.\nThe files that were in use are "
+                     "deleted when Windows restarts.", "OK"}});
+    std::string aside = MovedAside(r.out, dll, dir);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    EXPECT_FALSE(Exists("Tools/harbo.dll"));
+    EXPECT_FALSE(Exists("Tools/sub"));
+    EXPECT_TRUE(fs::exists(aside));
+
+    Install("Tools");
+    WriteFile("Tools/harbo.dll", "new");
+    Register();
+    FreeHeldFiles();
+    Restart();
+    EXPECT_FALSE(fs::exists(aside));
+    std::ifstream kept(fs::u8path(dll));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "new");
+    EXPECT_TRUE(fs::exists(exe));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+
+    // Try Again once it is let go: everything goes at once.
+    HoldFile(dll, "Harbo IDE");
+    r = RunApp(exe, {"-u", product}, {Yes, Free, TryAgain, Ok});
+    ASSERT_EQ(r.boxes.size(), 3u) << r.out;
+    EXPECT_EQ(r.boxes[2].text, "Successfully uninstalled 'Demo Plug-in'.");
+    EXPECT_FALSE(Exists("Tools"));
+}
+
+// Renaming needs nothing but the file; deleting at the restart needs an
+// administrator. Without, the user may only retry.
+TEST_F(Lifecycle, WithoutTheRightsToScheduleALoadedPlugInWaits) {
+    if (!CanRefuseMachineRights()) GTEST_SKIP() << "no elevation here: rights are not enforced";
+    WriteValue(HKEY_CURRENT_USER, EntryKey(product), "DisplayName", REG_SZ, "User Plug-in");
+    WriteValue(HKEY_CURRENT_USER, EntryKey(product), "InstallLocation", REG_SZ, dir);
+    HoldFile(dir + "harbo.dll", "Harbo IDE");
+    SetNonAdmin(true);
+    Result silent = RunApp(exe, {"-s", "-d", product});
+    Result r = RunApp(exe, {"-d", product}, {Yes, Cancel});
+    SetNonAdmin(false);
+    EXPECT_EQ(silent.exitCode, PlatformExit(1618));
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[1].buttons, "Retry Cancel");
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, EntryKey(product)));
+}
+
 TEST_F(Lifecycle, AProgramPlantedInTheTemporaryFolderIsNeverStarted) {
     Register();
     std::string planted = TempDir() + AppFileName(), log = TempDir() + "planted.log";
@@ -352,9 +449,12 @@ TEST_F(Deployment, RemovesEverythingAndLogsTheRun) {
     EXPECT_EQ(log.substr(log.size() - 14), "\nexit code: 0\n") << log;
 }
 
+// Held without delete sharing, a file cannot even be renamed: the loaded
+// plug-in stays as well.
 TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
     std::string dll = dir + "harbo.dll";
     HoldFile(dll, "Harbo IDE");
+    HoldFile(Path("Tools/sub/deeper/notes.txt"), "Harbo IDE");
     std::string out = Deploy();
     EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(1618)) + "\n");
     EXPECT_NE(out.find("\nat exit: entry yes,"), std::string::npos);
@@ -362,6 +462,21 @@ TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
         EXPECT_TRUE(Exists(rel)) << rel;
     EXPECT_TRUE(fs::exists(exe));
     EXPECT_NE(ReadLog().find("\nin use: " + dll + "\n"), std::string::npos) << ReadLog();
+}
+
+TEST_F(Deployment, ALoadedPlugInGoesAtTheNextRestartWith3010) {
+    std::string dll = dir + "harbo.dll";
+    HoldFile(dll, "Harbo IDE");
+    std::string out = Deploy();
+    std::string aside = MovedAside(ReadLog(), dll, dir);
+    std::string name = aside.substr(dir.size());
+    EXPECT_EQ(out.substr(out.find("\na second later: ")),
+              "\na second later: entry no, files " + name + "\n");
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(3010)) + "\n");
+    EXPECT_EQ(ReadLog().substr(ReadLog().size() - 17), "\nexit code: 3010\n");
+    FreeHeldFiles();
+    Restart();
+    EXPECT_FALSE(Exists("Tools"));
 }
 
 TEST_F(Deployment, AUserProfileIsRefusedAsAFailure) {
