@@ -218,8 +218,7 @@ int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable) {
     return InUseCount;
 }
 
-// The other two walks: the first leaves every file open only as long as it
-// looks at it.
+// The other two walks, which keep no file open.
 static int Walk(int mode, const char* dir, const char* except) {
     Mode = mode;
     KeepFree = 0;
