@@ -35,6 +35,18 @@ static std::string TempDir() {
     return temp;
 }
 
+// What is scheduled for the next restart: each operation "\??\PATH", NUL,
+// the new name (none for a deletion), NUL.
+static std::string Pending() {
+    DWORD type = 0;
+    std::string list;
+    EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                          "PendingFileRenameOperations", &type, &list));
+    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
+    return list;
+}
+static std::string Deletion(const std::string& path) { return "\\??\\" + path + std::string(2, '\0'); }
+
 TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     Register();
     Result r = RunApp(exe, {"-u", product}, {Yes, Ok});
@@ -58,14 +70,7 @@ TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     EXPECT_EQ(r.out.substr(head.size() + copy.size(), executing.size()), executing);
     EXPECT_NE(r.out.find("Executed succesfully!\n"), std::string::npos);
     // An administrator's copy and its folder are deleted at the next restart.
-    DWORD type = 0;
-    std::string pending;
-    ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                          "PendingFileRenameOperations", &type, &pending));
-    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
-    std::string both = "\\??\\" + copy + std::string(2, '\0') + "\\??\\" + folder.string() +
-                       std::string(2, '\0');
-    EXPECT_NE(pending.find(both), std::string::npos);
+    EXPECT_NE(Pending().find(Deletion(copy) + Deletion(folder.string())), std::string::npos);
 }
 
 // An IDE that has the plug-in loaded: nothing changes until every file can
@@ -115,17 +120,6 @@ TEST_F(Lifecycle, FilesInUseAreNamedAndNothingGoesUntilTheyAreFree) {
     EXPECT_FALSE(Exists("Tools"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 }
-
-// What is scheduled for the next restart: each operation "\??\PATH", NUL,
-// the new name (none for a deletion), NUL.
-static std::string Pending() {
-    DWORD type = 0;
-    std::string list;
-    ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-              "PendingFileRenameOperations", &type, &list);
-    return list;
-}
-static std::string Deletion(const std::string& path) { return "\\??\\" + path + std::string(2, '\0'); }
 
 // The file `trace` says `path` was moved aside to, after checking the lines
 // that rename it and schedule it and then its folder `dir`.
