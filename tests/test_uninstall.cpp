@@ -178,6 +178,7 @@ TEST_F(Lifecycle, ALoadedPlugInGoesAtTheNextRestartAndAReinstallStays) {
     EXPECT_FALSE(fs::exists(aside));
     std::ifstream kept(fs::u8path(dll));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "new");
+    kept.close();  // an open stream would hold it without delete sharing
     EXPECT_TRUE(fs::exists(exe));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 
