@@ -36,7 +36,23 @@ std::string MachineHolder(const std::string& path) {
         HoldersRead = true;
     }
     auto found = Holders.find(path);
-    return found != Holders.end() ? found->second : std::string();
+    return found != Holders.end() ? found->second.substr(0, found->second.find('\t')) : std::string();
+}
+
+bool MachineLoaded(const std::string& path) {
+    if (MachineHolder(path).empty()) return false;
+    const std::string& held = Holders[path];
+    return held.size() > 7 && held.compare(held.size() - 7, 7, "\tloaded") == 0;
+}
+
+void MachineMoveHeld(const std::string& from, const std::string& to) {
+    std::ifstream in(MachinePath("inuse"));
+    std::string line, list;
+    while (std::getline(in, line))
+        list += (line.compare(0, from.size() + 1, from + "\t") == 0 ? to + line.substr(from.size()) : line) + "\n";
+    in.close();
+    std::ofstream(MachinePath("inuse")) << list;
+    HoldersRead = false;
 }
 
 namespace {

@@ -251,6 +251,21 @@ BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (from && to && flags == 0) {
+        std::string source = WinPath(from), target = WinPath(to);
+        struct stat st;
+        if (!MachineHolder(source).empty() && !MachineLoaded(source)) {
+            errno = ETXTBSY;
+            return FALSE;
+        }
+        if (lstat(target.c_str(), &st) == 0) {
+            errno = EEXIST;
+            return FALSE;
+        }
+        if (rename(source.c_str(), target.c_str()) != 0) return FALSE;
+        if (MachineLoaded(source)) MachineMoveHeld(source, target);
+        return TRUE;
+    }
     if (!from || !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
         errno = EINVAL;
         return FALSE;
@@ -303,7 +318,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         return INVALID_HANDLE_VALUE;
     }
     bool write = (access & (GENERIC_WRITE | DELETE)) != 0;
-    if (write && !MachineHolder(path).empty()) {
+    bool loaded = !(access & GENERIC_WRITE) && MachineLoaded(path);
+    if (write && !loaded && !MachineHolder(path).empty()) {
         errno = ETXTBSY;  // ERROR_SHARING_VIOLATION
         return INVALID_HANDLE_VALUE;
     }

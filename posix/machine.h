@@ -29,8 +29,13 @@ std::string StandInKnownFolderPath(const struct _GUID* id);
 bool MachineMakeDirs(const std::string& path);
 // The program that holds the file at `path` (a full path, as the stand-in's
 // file calls take it) according to <machine>/inuse, whose lines are "full
-// path<TAB>program"; empty when no program holds it.
+// path<TAB>program", with "<TAB>loaded" after a DLL that the program has
+// loaded; empty when no program holds it.
 std::string MachineHolder(const std::string& path);
+// Whether the holder has the file loaded: it may then be renamed, and is
+// still held under its new name (MachineMoveHeld).
+bool MachineLoaded(const std::string& path);
+void MachineMoveHeld(const std::string& from, const std::string& to);
 // Makes the next MachineHolder read the list again.
 void MachineForgetHolders();
 // Procedures that GetProcAddress gives: kernel32's SetFileInformationByHandle,

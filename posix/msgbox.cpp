@@ -62,7 +62,8 @@ void Log(const std::string& kind, const char* caption, const char* text) {
 
 bool HasCancel(UINT type) {
     UINT buttons = type & 0xF;
-    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL;
+    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL ||
+           buttons == MB_CANCELTRYCONTINUE;
 }
 
 int AnswerOf(const std::string& word, UINT type) {
@@ -71,6 +72,8 @@ int AnswerOf(const std::string& word, UINT type) {
     if (word == "cancel") return IDCANCEL;
     if (word == "ok") return IDOK;
     if (word == "retry") return IDRETRY;
+    if (word == "tryagain") return IDTRYAGAIN;
+    if (word == "continue") return IDCONTINUE;
     if (word == "close") return HasCancel(type) ? IDCANCEL : IDOK;
     return 0;
 }
@@ -126,6 +129,7 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
                           : buttons == MB_YESNO       ? "[y]es [n]o"
                           : buttons == MB_OKCANCEL    ? "[o]k [c]ancel"
                           : buttons == MB_RETRYCANCEL ? "[r]etry [c]ancel"
+                          : buttons == MB_CANCELTRYCONTINUE ? "[c]ancel [t]ry again c[o]ntinue"
                                                       : "[o]k";
     for (;;) {
         fprintf(stderr, "\n== %s ==\n%s\n%s? ", caption ? caption : "", text ? text : "", choices);
@@ -139,6 +143,11 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
         if (yesNo && c == 'n') return IDNO;
         if (HasCancel(type) && c == 'c') return IDCANCEL;
         if (buttons == MB_RETRYCANCEL && c == 'r') return IDRETRY;
+        if (buttons == MB_CANCELTRYCONTINUE) {
+            if (c == 't') return IDTRYAGAIN;
+            if (c == 'o') return IDCONTINUE;
+            continue;
+        }
         if (!yesNo && buttons != MB_RETRYCANCEL && c == 'o') return IDOK;
     }
 }

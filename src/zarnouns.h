@@ -43,6 +43,7 @@ enum {
     ExitDeclined = 1602,     // elevation declined
     ExitBadCommand = 1639,
     ExitFailed = 1603,       // anything else that leaves the entry or a file in place
+    ExitRestart = 3010,      // uninstalled; files in use go at the next restart
 };
 // Records the silent run's exit code; the first failure recorded stands.
 void SetExitCode(int code);
@@ -60,6 +61,7 @@ int TraceLine(const char* text);
 int AskUser(const char* text);   // Yes/No/Cancel: IDYES, IDNO, IDCANCEL or 0
 int TellUser(const char* text);  // OK
 int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
+int AskTryContinue(const char* text);  // Cancel/Try Again/Continue: IDCONTINUE when silent
 int ShowAbout(void);
 
 // Bounded text. Each writes at most `size` bytes, always terminates `dst`
@@ -133,6 +135,16 @@ int RunFromTemp(const char* arguments);
 // Has Windows delete a file and then its folder at the next restart, where
 // this user may (an administrator).
 void DeleteAtRestart(const char* file, const char* folder);
+// Renames a file within its folder to a new name that no installation uses
+// and has Windows delete it under that name at the next restart, so that a
+// reinstall before then keeps what it puts under the old name; the file
+// keeps its name when either fails. Traces both; 1 when done.
+int DeleteAsideAtRestart(const char* file);
+// 1 for a name that this process gives the files it moves aside.
+int IsMovedAside(const char* name);
+// Has Windows remove the folder at the next restart, where it is empty by
+// then (after the files scheduled before it); traced.
+void RemoveFolderAtRestart(const char* folder);
 void Uninstall(const char* name);
 // After a silent copy has reported: deletes the file of the run that started
 // it, and its folder, once that run has ended; at the next restart when it
@@ -151,8 +163,10 @@ int RemoveTreeGuarded(const char* dir);
 // After the installation folder `location` has gone: the folder that held it
 // (the publisher's) goes too when it is empty, is not protected and lies
 // directly in a Program Files folder (32-bit or native, Common Files, the
-// user's own programs folder). Nothing in test mode.
-void RemovePublisherFolder(const char* location);
+// user's own programs folder). With `atRestart`, where `location` is still
+// there, holding files that go at the restart: such a folder that holds
+// nothing else is removed at the restart, after them. Nothing in test mode.
+void RemovePublisherFolder(const char* location, int atRestart);
 // The guard gathers the protected folders once per process; a process that
 // changes them (a test moving a shell folder) has them gathered anew.
 void ForgetProtectedFolders(void);
@@ -180,9 +194,17 @@ int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 // program's own file aside); each gets the trace "in use: %s\n". What holds
 // them, one a line, goes into `holders` (TextSize bytes): the programs that
 // Windows names, else the files' paths, at most ten, then "...". Returns how
-// many files are in use. When none is and `keep` is set, the files stay open
-// for DeleteHeldFiles, so that nothing can take them in between.
-int FindFilesInUse(const char* dir, char* holders, int keep);
+// many files are in use, and in `unmovable` how many of them cannot even be
+// renamed (held without delete sharing). When none is and `keep` is set,
+// the files stay open for DeleteHeldFiles, so that nothing can take them in
+// between.
+int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable);
+// The same walk, moving each file in use aside to be deleted at the next
+// restart (DeleteAsideAtRestart), and each folder that then holds one after
+// it, innermost first; returns how many files it moved.
+int MoveFilesInUseAside(const char* dir);
+// The files left in the tree at `dir`, other than those moved aside and `except`.
+int CountFilesLeft(const char* dir, const char* except);
 void DeleteHeldFiles(void);   // deletes the files kept open, through their handles
 void ReleaseHeldFiles(void);  // closes them, deleting nothing
 

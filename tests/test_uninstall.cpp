@@ -35,6 +35,18 @@ static std::string TempDir() {
     return temp;
 }
 
+// What is scheduled for the next restart: each operation "\??\PATH", NUL,
+// the new name (none for a deletion), NUL.
+static std::string Pending() {
+    DWORD type = 0;
+    std::string list;
+    EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                          "PendingFileRenameOperations", &type, &list));
+    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
+    return list;
+}
+static std::string Deletion(const std::string& path) { return "\\??\\" + path + std::string(2, '\0'); }
+
 TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     Register();
     Result r = RunApp(exe, {"-u", product}, {Yes, Ok});
@@ -58,14 +70,7 @@ TEST_F(Lifecycle, UninstallFromTheTemporaryCopyRemovesEverything) {
     EXPECT_EQ(r.out.substr(head.size() + copy.size(), executing.size()), executing);
     EXPECT_NE(r.out.find("Executed succesfully!\n"), std::string::npos);
     // An administrator's copy and its folder are deleted at the next restart.
-    DWORD type = 0;
-    std::string pending;
-    ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                          "PendingFileRenameOperations", &type, &pending));
-    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
-    std::string both = "\\??\\" + copy + std::string(2, '\0') + "\\??\\" + folder.string() +
-                       std::string(2, '\0');
-    EXPECT_NE(pending.find(both), std::string::npos);
+    EXPECT_NE(Pending().find(Deletion(copy) + Deletion(folder.string())), std::string::npos);
 }
 
 // An IDE that has the plug-in loaded: nothing changes until every file can
@@ -114,6 +119,93 @@ TEST_F(Lifecycle, FilesInUseAreNamedAndNothingGoesUntilTheyAreFree) {
     EXPECT_EQ(r.boxes[3].text, "Successfully uninstalled 'Demo Plug-in'.");
     EXPECT_FALSE(Exists("Tools"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+// The file `trace` says `path` was moved aside to, after checking the lines
+// that rename it and schedule it and then its folder `dir`.
+static std::string MovedAside(const std::string& trace, const std::string& path,
+                              const std::string& dir) {
+    std::string head = "renamed: " + path + " -> ";
+    size_t at = trace.find(head), end = trace.find('\n', at);
+    if (at == std::string::npos || end == std::string::npos) return ADD_FAILURE() << trace, "";
+    std::string aside = trace.substr(at + head.size(), end - at - head.size());
+    std::string name = aside.substr(dir.size());
+    EXPECT_EQ(aside.substr(0, dir.size()), dir);
+    EXPECT_EQ(name.substr(0, 9) + name.substr(name.size() - 4), "zarnouns-.del") << name;
+    std::string folder = dir.substr(0, dir.size() - 1);
+    EXPECT_EQ(trace.substr(end + 1).find("delete at restart: " + aside + "\ndelete at restart: " +
+                                         folder + "\n"), 0u) << trace;
+    EXPECT_NE(Pending().find(Deletion(aside) + Deletion(folder)), std::string::npos);
+    EXPECT_EQ(Pending().find("\\??\\" + path + '\0'), std::string::npos);
+    return aside;
+}
+
+// A loaded plug-in: Continue removes the rest now and its file at the next
+// restart, under a name of its own, so that a reinstall before then stays.
+TEST_F(Lifecycle, ALoadedPlugInGoesAtTheNextRestartAndAReinstallStays) {
+    Register();
+    std::string dll = dir + "harbo.dll";
+    HoldFile(dll, "Harbo IDE");
+    std::string later = "'Demo Plug-in' is in use by:\n" +
+                        (RestartManagerNamesPrograms() ? "Harbo IDE" : dll) +
+                        "\n\nClose it and choose Try Again to uninstall it now, Continue to "
+                        "uninstall it now and delete the files in use when Windows restarts, or "
+                        "Cancel to keep it installed.";
+    Result r = RunApp(exe, {"-d", product}, {Yes, Cancel});
+    EXPECT_EQ(r.exitCode, 1);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"}, {later, "Cancel Try Again Continue"}});
+    EXPECT_EQ(r.out, "in use: " + dll + "\n");
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+
+    r = RunApp(exe, {"-u", product}, {Yes, Continue, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {later, "Cancel Try Again Continue"},
+                    {"Successfully uninstalled 'Demo Plug-in'.\nThe files that were in use are "
+                     "deleted when Windows restarts.", "OK"}});
+    std::string aside = MovedAside(r.out, dll, dir);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    EXPECT_FALSE(Exists("Tools/harbo.dll"));
+    EXPECT_FALSE(Exists("Tools/sub"));
+    EXPECT_TRUE(fs::exists(aside));
+
+    Install("Tools");
+    WriteFile("Tools/harbo.dll", "new");
+    Register();
+    FreeHeldFiles();
+    Restart();
+    EXPECT_FALSE(fs::exists(aside));
+    std::ifstream kept(fs::u8path(dll));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "new");
+    kept.close();  // an open stream would hold it without delete sharing
+    EXPECT_TRUE(fs::exists(exe));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+
+    // Try Again once it is let go: everything goes at once.
+    HoldFile(dll, "Harbo IDE");
+    r = RunApp(exe, {"-u", product}, {Yes, Free, TryAgain, Ok});
+    ASSERT_EQ(r.boxes.size(), 3u) << r.out;
+    EXPECT_EQ(r.boxes[2].text, "Successfully uninstalled 'Demo Plug-in'.");
+    EXPECT_FALSE(Exists("Tools"));
+}
+
+// Renaming needs nothing but the file; deleting at the restart needs an
+// administrator. Without, the user may only retry.
+TEST_F(Lifecycle, WithoutTheRightsToScheduleALoadedPlugInWaits) {
+    if (!CanRefuseMachineRights()) GTEST_SKIP() << "no elevation here: rights are not enforced";
+    WriteValue(HKEY_CURRENT_USER, EntryKey(product), "DisplayName", REG_SZ, "User Plug-in");
+    WriteValue(HKEY_CURRENT_USER, EntryKey(product), "InstallLocation", REG_SZ, dir);
+    HoldFile(dir + "harbo.dll", "Harbo IDE");
+    SetNonAdmin(true);
+    Result silent = RunApp(exe, {"-s", "-d", product});
+    Result r = RunApp(exe, {"-d", product}, {Yes, Cancel});
+    SetNonAdmin(false);
+    EXPECT_EQ(silent.exitCode, PlatformExit(1618));
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[1].buttons, "Retry Cancel");
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, EntryKey(product)));
 }
 
 TEST_F(Lifecycle, AProgramPlantedInTheTemporaryFolderIsNeverStarted) {
@@ -311,6 +403,7 @@ TEST_F(Lifecycle, ThePublishersFolderGoesOnlyWhenEmptyAndInAProgramsFolder) {
         std::string install, other;  // below the local folder; `other` is also there
         bool goes;
         std::vector<std::string> args;
+        bool held = false;  // the plug-in loaded: at the restart, after it
     } rows[] = {
         {"Programs/Vostrel/Harbo", "", true, {"-u"}},
         {"Programs/Vostrel2/Harbo", "Programs/Vostrel2/Other/other.dll", false, {"-u"}},
@@ -319,6 +412,8 @@ TEST_F(Lifecycle, ThePublishersFolderGoesOnlyWhenEmptyAndInAProgramsFolder) {
         {"Tools/Vostrel/Harbo", "", false, {"-u"}},
         // A silent run's starter: its file goes last, the publisher's after it.
         {"Programs/Vostrel4/Harbo", "", true, {"-s", "-u"}},
+        {"Programs/Vostrel5/Harbo", "", true, {"-s", "-u"}, true},
+        {"Programs/Vostrel6/Harbo", "Programs/Vostrel6/readme.txt", false, {"-s", "-u"}, true},
     };
     for (const Row& row : rows) {
         const std::string local = fs::relative(fs::u8path(folder), fs::u8path(sandbox)).u8string();
@@ -329,13 +424,22 @@ TEST_F(Lifecycle, ThePublishersFolderGoesOnlyWhenEmptyAndInAProgramsFolder) {
         ASSERT_EQ(RunApp(app, {"-r", product, "Demo"}).exitCode, 0);
         std::vector<std::string> args = row.args;
         args.push_back(product);
+        if (row.held) HoldFile(Path(rel) + PATH_SEP + "harbo.dll", "Harbo IDE");
         Result r = RunApp(app, args, {Yes, Ok});
+        if (row.held) {
+            EXPECT_EQ(r.out.find("delete at restart: " + publisher + "\n") != std::string::npos,
+                      row.goes)
+                << r.out;
+            EXPECT_TRUE(fs::exists(fs::u8path(publisher)));
+            FreeHeldFiles();
+            Restart();
+        }
         // The silent starter's file, and so the folders, go once it has ended.
         for (int i = 0; i < 50 && fs::exists(fs::u8path(Path(rel))); i++) Sleep(100);
         EXPECT_FALSE(Exists(rel)) << row.install << "\n" << r.out;
         EXPECT_EQ(!fs::exists(fs::u8path(publisher)), row.goes) << row.install << "\n" << r.out;
         EXPECT_EQ(r.out.find("removed empty folder: " + publisher + "\n") != std::string::npos,
-                  row.goes)
+                  row.goes && !row.held)
             << row.install << "\n" << r.out;
         EXPECT_TRUE(fs::exists(fs::u8path(programs)));
         if (!row.other.empty()) EXPECT_TRUE(Exists(local + "/" + row.other));
@@ -401,9 +505,12 @@ TEST_F(Deployment, RemovesEverythingAndLogsTheRun) {
     EXPECT_EQ(log.substr(log.size() - 14), "\nexit code: 0\n") << log;
 }
 
+// Held without delete sharing, a file cannot even be renamed: the loaded
+// plug-in stays as well.
 TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
     std::string dll = dir + "harbo.dll";
     HoldFile(dll, "Harbo IDE");
+    HoldFile(Path("Tools/sub/deeper/notes.txt"), "Harbo IDE");
     std::string out = Deploy();
     EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(1618)) + "\n");
     EXPECT_NE(out.find("\nat exit: entry yes,"), std::string::npos);
@@ -411,6 +518,21 @@ TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
         EXPECT_TRUE(Exists(rel)) << rel;
     EXPECT_TRUE(fs::exists(exe));
     EXPECT_NE(ReadLog().find("\nin use: " + dll + "\n"), std::string::npos) << ReadLog();
+}
+
+TEST_F(Deployment, ALoadedPlugInGoesAtTheNextRestartWith3010) {
+    std::string dll = dir + "harbo.dll";
+    HoldFile(dll, "Harbo IDE");
+    std::string out = Deploy();
+    std::string aside = MovedAside(ReadLog(), dll, dir);
+    std::string name = aside.substr(dir.size());
+    EXPECT_EQ(out.substr(out.find("\na second later: ")),
+              "\na second later: entry no, files " + name + "\n");
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(3010)) + "\n");
+    EXPECT_EQ(ReadLog().substr(ReadLog().size() - 17), "\nexit code: 3010\n");
+    FreeHeldFiles();
+    Restart();
+    EXPECT_FALSE(Exists("Tools"));
 }
 
 TEST_F(Deployment, AUserProfileIsRefusedAsAFailure) {

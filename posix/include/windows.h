@@ -151,6 +151,9 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD
 #define IDRETRY 4
 #define IDYES 6
 #define IDNO 7
+#define MB_CANCELTRYCONTINUE 0x6
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
@@ -174,7 +177,8 @@ DWORD GetLastError(void);
 
 // Files opened by handle: only existing files, for writing and deletion. A
 // file that the machine's "inuse" list names is held by another program:
-// it cannot be opened for writing (ERROR_SHARING_VIOLATION) nor deleted.
+// it cannot be opened for writing (ERROR_SHARING_VIOLATION) nor deleted. One
+// that the list marks as loaded (a DLL) may be opened for deletion alone.
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
@@ -325,7 +329,9 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
-// as on Windows; only an administrator may add them.
+// as on Windows; only an administrator may add them. Without the flag, a
+// rename that replaces nothing: a held file may be renamed only when it is
+// loaded, and the program still holds it under its new name.
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);

@@ -34,6 +34,10 @@ int TellUser(const char* text) { return ShowBox(text, MB_OK, IDOK); }
 // Cancel keeps the installation as it is, for a later try.
 int AskRetry(const char* text) { return ShowBox(text, MB_RETRYCANCEL, IDCANCEL); }
 
+// Nobody at the screen waits for a program to be closed: the uninstall goes
+// on, and the files in use go at the restart.
+int AskTryContinue(const char* text) { return ShowBox(text, MB_CANCELTRYCONTINUE, IDCONTINUE); }
+
 // Copy and starter append to the same log, each line as it comes: one
 // flushed write per line keeps their lines whole.
 int Trace(const char* format, ...) {

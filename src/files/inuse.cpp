@@ -14,9 +14,13 @@ enum { MaxHeld = 16384, MaxHolderLines = 10, MaxPrograms = 32 };
 static HANDLE Held[MaxHeld];
 static int HeldCount;
 
-// State of one search, shared by every level of the walk.
+// State of one walk, shared by every level. Besides the search, the same
+// walk moves the files in use aside, or counts what the removal left.
+enum { Search, MoveAside, CountLeft };
+static int Mode;
 static int KeepFree;
 static int InUseCount;
+static int Unmovable;  // files in use that cannot be renamed
 static char FileLines[TextSize];  // the paths of the files in use, for the box
 static int FileLineCount;
 static char InstalledSelf[TextSize];  // this program's file in the installation
@@ -81,58 +85,73 @@ static int AddLine(char* list, int* lines, const char* line) {
 }
 
 // Another process that runs the file, has it loaded or holds it open
-// without delete sharing makes this fail with ERROR_SHARING_VIOLATION.
-static HANDLE OpenToCheck(const char* path) {
-    return CreateFileA(path, GENERIC_WRITE | DELETE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+// without delete sharing makes this fail with ERROR_SHARING_VIOLATION. Asked
+// for DELETE alone, it fails only for a file held without delete sharing: a
+// loaded DLL may still be renamed.
+static HANDLE OpenToCheck(const char* path, DWORD access) {
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
 // One file of the tree: kept open when it is free, reported when another
-// process holds it.
-static void CheckFile(const char* path) {
+// process holds it (or moved aside); in a count, one that is not a file
+// moved aside nor `InstalledSelf`.
+static int CheckFile(const char* path, const char* name) {
+    if (Mode == CountLeft) {
+        InUseCount += !IsMovedAside(name) && _stricmp(path, InstalledSelf) != 0;
+        return 0;
+    }
     // The uninstaller's own files: the running one, which stays behind where
     // the uninstall runs from the installation folder itself, and the
     // installed one that started this copy and is just ending.
-    if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return;
-    HANDLE file = OpenToCheck(path);
+    if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return 0;
+    HANDLE file = OpenToCheck(path, GENERIC_WRITE | DELETE);
     // A system that cannot keep so many files open: none is kept, and the
     // file is looked at again.
     if (file == INVALID_HANDLE_VALUE && HeldCount > 0 &&
         GetLastError() == ERROR_TOO_MANY_OPEN_FILES) {
         ReleaseHeldFiles();
         KeepFree = 0;
-        file = OpenToCheck(path);
+        file = OpenToCheck(path, GENERIC_WRITE | DELETE);
     }
     if (file != INVALID_HANDLE_VALUE) {
         if (KeepFree && HeldCount < MaxHeld)
             Held[HeldCount++] = file;
         else
             CloseHandle(file);
-        return;
+        return 0;
     }
     // A read-only file or one this user may not change is refused with
     // another error: that is not "in use", and the removal reports it.
-    if (GetLastError() != ERROR_SHARING_VIOLATION) return;
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return 0;
+    if (Mode == MoveAside) return DeleteAsideAtRestart(path);
     printf("in use: %s\n", path);
+    file = OpenToCheck(path, DELETE);
+    if (file == INVALID_HANDLE_VALUE)
+        Unmovable++;
+    else
+        CloseHandle(file);
     // The Restart Manager is asked only when there is something to ask.
     if (InUseCount++ == 0) StartRestartManager();
     AddLine(FileLines, &FileLineCount, path);
-    if (!RmStarted) return;
+    if (!RmStarted) return 0;
     WCHAR wide[TextSize];
     LPCWSTR files[1] = {wide};
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TextSize) > 0)
         RmRegister(RmSession, 1, files, 0, NULL, 0, NULL);
+    return 0;
 }
 
 // Walks one level, as the tree removal does: a link is removed as a link,
-// so nothing it leads to is looked at.
-static void CheckLevel(const char* dir) {
+// so nothing it leads to is looked at. Returns how many files it moved
+// aside; a folder that holds one is removed at the restart after them.
+static int CheckLevel(const char* dir) {
     char path[TextSize];  // this level's listing pattern, then its entry paths
     WIN32_FIND_DATAA entry;
-    if (dir[0] == '\0' || !FormatText(path, sizeof path, "%s*", dir)) return;
+    if (dir[0] == '\0' || !FormatText(path, sizeof path, "%s*", dir)) return 0;
     HANDLE listing = FindFirstFileA(path, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    int moved = 0;
     do {
         const char* name = entry.cFileName;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
@@ -140,12 +159,14 @@ static void CheckLevel(const char* dir) {
         DWORD attributes = entry.dwFileAttributes;
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (AppendText(path, sizeof path, PATH_SEP_TEXT)) CheckLevel(path);
+            if (AppendText(path, sizeof path, PATH_SEP_TEXT)) moved += CheckLevel(path);
         } else {
-            CheckFile(path);
+            moved += CheckFile(path, name);
         }
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
+    if (moved > 0) RemoveFolderAtRestart(dir);
+    return moved;
 }
 
 // The programs that the Restart Manager names for the files registered
@@ -168,10 +189,12 @@ static int NameHolders(char* holders) {
     return lines > 0;
 }
 
-int FindFilesInUse(const char* dir, char* holders, int keep) {
+int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable) {
     ReleaseHeldFiles();
+    Mode = Search;
     KeepFree = keep;
     InUseCount = 0;
+    Unmovable = 0;
     FileLines[0] = '\0';
     FileLineCount = 0;
     if (!JoinPath(InstalledSelf, sizeof InstalledSelf, dir, SelfName)) InstalledSelf[0] = '\0';
@@ -184,8 +207,27 @@ int FindFilesInUse(const char* dir, char* holders, int keep) {
     }
     if (RmStarted) RmEnd(RmSession);
     RmStarted = 0;
+    *unmovable = Unmovable;
     return InUseCount;
 }
+
+// The other two walks, which keep no file open.
+static int Walk(int mode, const char* dir, const char* except) {
+    Mode = mode;
+    KeepFree = 0;
+    InUseCount = 0;
+    if (!CopyText(InstalledSelf, sizeof InstalledSelf, except)) InstalledSelf[0] = '\0';
+    int moved = CheckLevel(dir);
+    return mode == MoveAside ? moved : InUseCount;
+}
+
+int MoveFilesInUseAside(const char* dir) {
+    char self[TextSize];
+    if (!JoinPath(self, sizeof self, dir, SelfName)) self[0] = '\0';
+    return Walk(MoveAside, dir, self);
+}
+
+int CountFilesLeft(const char* dir, const char* except) { return Walk(CountLeft, dir, except); }
 
 void DeleteHeldFiles(void) {
     typedef BOOL(WINAPI * SetInformationProc)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);

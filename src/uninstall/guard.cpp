@@ -450,23 +450,45 @@ static int IsProgramsFolder(const char* dir) {
     return 0;
 }
 
-void RemovePublisherFolder(const char* location) {
+// 1 when the folder `dir` holds nothing but the folder named `name`.
+static int HoldsOnly(const char* dir, const char* name) {
+    char pattern[TextSize];
+    WIN32_FIND_DATAA entry;
+    if (!FormatText(pattern, sizeof pattern, "%s%s*", dir, PATH_SEP_TEXT)) return 0;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    int others = 0, found = 0;
+    do {
+        if (_stricmp(entry.cFileName, name) == 0)
+            found = 1;
+        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
+            others = 1;
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return found && !others;
+}
+
+void RemovePublisherFolder(const char* location, int atRestart) {
     char plain[TextSize], full[TextSize], publisher[TextSize], programs[TextSize];
     char* filePart = NULL;
     if (TestMode || location == NULL || !WithoutPrefix(plain, location)) return;
     DWORD length = GetFullPathNameA(plain, sizeof full, full, &filePart);
-    if (length == 0 || length >= sizeof full || !NormalizePath(publisher, sizeof publisher, full) ||
-        GetFileAttributesA(publisher) != INVALID_FILE_ATTRIBUTES)
+    if (length == 0 || length >= sizeof full || !NormalizePath(publisher, sizeof publisher, full))
         return;
+    // Now, the installation folder has gone; at the restart, it goes first.
+    int gone = GetFileAttributesA(publisher) == INVALID_FILE_ATTRIBUTES;
     char* cut = strrchr(publisher, PATH_SEP);
-    if (cut == NULL) return;
+    if (gone == atRestart || cut == NULL) return;
     *cut = '\0';
+    const char* installation = cut + 1;
     CopyText(programs, sizeof programs, publisher);
     cut = strrchr(programs, PATH_SEP);
     if (cut == NULL || IsRootPath(publisher)) return;
     *cut = '\0';
     GatherFolders();
+    if (!IsProgramsFolder(programs) || !IsRemovableTree(publisher)) return;
     // Removing a folder that holds anything fails: it is left as it is.
-    if (IsProgramsFolder(programs) && IsRemovableTree(publisher) && _rmdir(publisher) == 0)
-        printf("removed empty folder: %s\n", publisher);
+    if (!atRestart && _rmdir(publisher) == 0) printf("removed empty folder: %s\n", publisher);
+    // Windows leaves a folder that is not empty by the restart.
+    if (atRestart && HoldsOnly(publisher, installation)) RemoveFolderAtRestart(publisher);
 }

@@ -110,6 +110,46 @@ void DeleteAtRestart(const char* file, const char* folder) {
     MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+// Files moved aside are named "zarnouns-PID-N.del", with the first N from 0
+// that is free.
+int IsMovedAside(const char* name) {
+    char prefix[32];
+    FormatText(prefix, sizeof prefix, "zarnouns-%lu-", (unsigned long)GetCurrentProcessId());
+    return strncmp(name, prefix, strlen(prefix)) == 0;
+}
+
+int DeleteAsideAtRestart(const char* file) {
+    char aside[TextSize];
+    if (!CopyText(aside, sizeof aside, file)) return 0;
+    char* name = strrchr(aside, PATH_SEP) + 1;
+    for (unsigned n = 0; n < 100; n++) {
+        if (!FormatText(name, sizeof aside - (size_t)(name - aside), "zarnouns-%lu-%u.del",
+                        (unsigned long)GetCurrentProcessId(), n))
+            return 0;
+        if (MoveFileExA(file, aside, 0)) {
+            printf("renamed: %s -> %s\n", file, aside);
+            if (MoveFileExA(aside, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                printf("delete at restart: %s\n", aside);
+                return 1;
+            }
+            MoveFileExA(aside, file, 0);
+            printf("renamed: %s -> %s\n", aside, file);
+            return 0;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return 0;
+    }
+    return 0;
+}
+
+void RemoveFolderAtRestart(const char* folder) {
+    char name[TextSize];
+    CopyText(name, sizeof name, folder);  // every folder here comes from a TextSize buffer
+    size_t length = strlen(name);
+    if (length > 1 && EndsInSeparator(name)) name[length - 1] = '\0';
+    if (MoveFileExA(name, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) printf("delete at restart: %s\n", name);
+}
+
 int RunFromTemp(const char* arguments) {
     char tempDir[TextSize];
     char folder[TextSize];

@@ -62,10 +62,27 @@ void DeleteStarter(void) {
     *strrchr(folder, PATH_SEP) = '\0';
     // It ends as soon as it has read the report; a few seconds are plenty.
     for (int i = 0; i < 50 && remove(StarterFile) != 0; i++) Sleep(100);
-    if (_rmdir(folder) != 0)
-        DeleteAtRestart(StarterFile, folder);
-    else
-        RemovePublisherFolder(folder);
+    if (_rmdir(folder) == 0) {
+        RemovePublisherFolder(folder, 0);
+        return;
+    }
+    // Never under its own name: a reinstall may put a new file there first.
+    if (_access(StarterFile, 0) == 0) DeleteAsideAtRestart(StarterFile);
+    RemoveFolderAtRestart(folder);
+    RemovePublisherFolder(folder, 1);
+}
+
+// After files in use were moved aside: 1 when nothing else is left in the
+// installation folder, but for the file of the program that started a
+// silent copy, which is then the StarterFile.
+static int OnlyMovedFilesLeft(const char* location) {
+    char starter[TextSize];
+    if (!JoinPath(starter, sizeof starter, location, SelfName)) return 0;
+    if (!SilentMode || _stricmp(starter, SelfPath) == 0 || _access(starter, 0) != 0)
+        starter[0] = '\0';
+    if (CountFilesLeft(location, starter) > 0) return 0;
+    CopyText(StarterFile, sizeof StarterFile, starter);
+    return 1;
 }
 
 // Removes the installed files: the removal script, or when there is none the
@@ -88,7 +105,10 @@ static int RemoveInstalledFiles(HKEY key) {
 
 // Before anything changes, every file of the installation must be free to
 // go: while a program holds one, the user is asked to close it and retry.
-// 0 when the user keeps the installation instead.
+// Where every file in use may be renamed and this process may have Windows
+// delete files at the next restart (an administrator), the user may also go
+// on: then 2, and those files go at the restart. 0 when the user keeps the
+// installation instead.
 static int WaitUntilFilesAreFree(HKEY key) {
     const char* value = ReadLocation(key);
     char location[TextSize];
@@ -100,8 +120,20 @@ static int WaitUntilFilesAreFree(HKEY key) {
     // by name, and the C runtime cannot open the script while it is held.
     // In test mode no file is deleted.
     int keep = !TestMode && !HasRemovalScript(location);
-    while (FindFilesInUse(location, holders, keep) > 0) {
+    int unmovable;
+    while (FindFilesInUse(location, holders, keep, &unmovable) > 0) {
         const char* displayName = ValueGet(key, "DisplayName");
+        if (unmovable == 0 && IsElevated()) {
+            FormatText(MessageBuffer, sizeof MessageBuffer,
+                       "'%s' is in use by:\n%s\n\nClose it and choose Try Again to uninstall it "
+                       "now, Continue to uninstall it now and delete the files in use when "
+                       "Windows restarts, or Cancel to keep it installed.",
+                       displayName != NULL ? displayName : "", holders);
+            int answer = AskTryContinue(MessageBuffer);
+            if (answer == IDCONTINUE) return 2;
+            if (answer != IDTRYAGAIN) return 0;
+            continue;
+        }
         FormatText(MessageBuffer, sizeof MessageBuffer,
                    "Cannot uninstall '%s' while it is in use by:\n%s\n\n"
                    "Close it and choose Retry, or Cancel to keep it installed.",
@@ -126,7 +158,8 @@ void Uninstall(const char* name) {
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
-    if (!WaitUntilFilesAreFree(entryKey)) {
+    int ready = WaitUntilFilesAreFree(entryKey);
+    if (!ready) {
         SetExitCode(ExitInUse);
         exit(EndRun(1));
     }
@@ -135,18 +168,23 @@ void Uninstall(const char* name) {
 
     const char* location = ValueGet(entryKey, "InstallLocation");
     printf("delete: %s (%s)\n", name, location != NULL ? location : "");
+    // The files in use go aside first, to be deleted at the restart with the
+    // folders that then hold them; the removal takes the rest. In test mode
+    // nothing is renamed.
+    int moved = ready == 2 && !TestMode && location != NULL ? MoveFilesInUseAside(location) : 0;
 
     int result = RemoveInstalledFiles(entryKey);
     // What only the starter's own file keeps is removed once it has ended.
     location = ValueGet(entryKey, "InstallLocation");
     if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
-        OnlyStarterLeft(location))
+        (moved > 0 ? OnlyMovedFilesLeft(location) : OnlyStarterLeft(location)))
         result = 0;
     // Test mode keeps the files: the code is the one a real run would have.
     if (result != 0 && !TestMode) SetExitCode(ExitFailed);
-    // The publisher's folder goes with the installation; while the starter's
-    // file is left, once that has gone (DeleteStarter).
-    if (result == 0 && StarterFile[0] == '\0') RemovePublisherFolder(location);
+    // The publisher's folder goes with the installation (at the restart,
+    // after the files moved aside); while the starter's file is left, once
+    // that has gone (DeleteStarter).
+    if (result == 0 && StarterFile[0] == '\0') RemovePublisherFolder(location, moved > 0);
 
     if (result != 0) {
         FormatText(MessageBuffer, sizeof MessageBuffer,
@@ -154,8 +192,9 @@ void Uninstall(const char* name) {
                    location != NULL ? location : "");
     } else {
         displayName = ValueGet(entryKey, "DisplayName");
-        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.",
-                   displayName != NULL ? displayName : "");
+        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s",
+                   displayName != NULL ? displayName : "",
+                   moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "");
     }
     TellUser(MessageBuffer);
 
@@ -163,4 +202,6 @@ void Uninstall(const char* name) {
     // The rollback may have moved CurrentRoot; the entry goes where it was found.
     CurrentRoot = entryRoot;
     if (!KeyDelete(KeyPath) && !TestMode) SetExitCode(ExitFailed);
+    // Done but for the restart (in test mode, the code a real run would have).
+    if (moved > 0 || (TestMode && ready == 2)) SetExitCode(ExitRestart);
 }

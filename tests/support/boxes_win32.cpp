@@ -36,7 +36,8 @@ Box ReadBox(HWND box) {
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the box's static text
     b.text = text;
     const std::pair<int, const char*> order[] = {
-        {IDYES, "Yes"}, {IDNO, "No"}, {IDOK, "OK"}, {IDRETRY, "Retry"}, {IDCANCEL, "Cancel"}};
+        {IDYES, "Yes"}, {IDNO, "No"}, {IDOK, "OK"}, {IDRETRY, "Retry"}, {IDCANCEL, "Cancel"},
+        {IDTRYAGAIN, "Try Again"}, {IDCONTINUE, "Continue"}};
     for (const auto& o : order)
         if (GetDlgItem(box, o.first) != NULL) b.buttons += std::string(b.buttons.empty() ? "" : " ") + o.second;
     HWND icon = GetDlgItem(box, 0x0440);  // Wine's icon control, hidden when unused
@@ -45,7 +46,8 @@ Box ReadBox(HWND box) {
 }
 
 void PressAnswer(HWND box, Answer a) {
-    int id = a == Yes ? IDYES : a == No ? IDNO : a == Cancel ? IDCANCEL : a == Retry ? IDRETRY : IDOK;
+    int id = a == Yes ? IDYES : a == No ? IDNO : a == Cancel ? IDCANCEL : a == Retry ? IDRETRY
+             : a == TryAgain ? IDTRYAGAIN : a == Continue ? IDCONTINUE : IDOK;
     // An answer the box has no button for closes it, as the stand-in does.
     if (a == Close || a == Fail || GetDlgItem(box, id) == NULL)
         PostMessageA(box, WM_CLOSE, 0, 0);

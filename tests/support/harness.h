@@ -15,7 +15,7 @@ namespace zt {
 struct Box {
     std::string caption;
     std::string text;
-    std::string buttons;  // "OK", "Yes No Cancel" or "Retry Cancel"
+    std::string buttons;  // "OK", "Yes No Cancel", "Retry Cancel" or "Cancel Try Again Continue"
     bool icon = false;
 };
 
@@ -28,7 +28,7 @@ struct Result {
 
 // Free answers no box: before the next box is answered, the files held with
 // HoldFile are let go, as when the user closes the program that held them.
-enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free };
+enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free, TryAgain, Continue };
 
 // Makes another program hold the file at `path` (a full path), as a running
 // IDE holds the plug-in: a file named *.dll is made a real DLL and loaded,
@@ -36,6 +36,8 @@ enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free };
 // platform's Restart Manager calls it, where it names one.
 void HoldFile(const std::string& path, const std::string& program);
 void FreeHeldFiles();
+// What a restart does: the deletions scheduled for it are carried out.
+void Restart();
 // Whether the Restart Manager names the programs that hold files (Wine's
 // answers success and names none).
 bool RestartManagerNamesPrograms();

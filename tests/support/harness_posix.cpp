@@ -68,6 +68,8 @@ static const char* AnswerWord(Answer a) {
         case Close: return "close";
         case Retry: return "retry";
         case Free: return "free";
+        case TryAgain: return "tryagain";
+        case Continue: return "continue";
         default: return "fail";
     }
 }
@@ -107,6 +109,7 @@ static std::vector<Box> TakeBoxes() {
         unsigned type = std::stoul(line.substr(0, a));
         box.buttons = (type & 0xF) == MB_YESNOCANCEL   ? "Yes No Cancel"
                       : (type & 0xF) == MB_RETRYCANCEL ? "Retry Cancel"
+                      : (type & 0xF) == MB_CANCELTRYCONTINUE ? "Cancel Try Again Continue"
                       : (type & 0xF) == 0              ? "OK"
                                                        : "?";
         box.icon = (type & MB_ICONMASK) != 0;
@@ -176,8 +179,31 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     return r;
 }
 
+// As under Wine, a *.dll is loaded, any other file held without delete sharing.
 void HoldFile(const std::string& path, const std::string& program) {
-    std::ofstream(MachinePath("inuse"), std::ios::app) << path << "\t" << program << "\n";
+    bool dll = path.size() > 4 && path.compare(path.size() - 4, 4, ".dll") == 0;
+    std::ofstream(MachinePath("inuse"), std::ios::app)
+        << path << "\t" << program << (dll ? "\tloaded" : "") << "\n";
+}
+
+// Windows deletes what is scheduled, in order; a folder not empty by then stays.
+void Restart() {
+    const char* manager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    DWORD type = 0;
+    std::string list;
+    if (!ReadValue(HKEY_LOCAL_MACHINE, manager, "PendingFileRenameOperations", &type, &list)) return;
+    for (size_t at = 0; at < list.size() && list[at] != '\0';) {
+        std::string from = list.c_str() + at;
+        at += from.size() + 1;
+        std::string to = list.c_str() + at;
+        at += to.size() + 1;
+        std::error_code ec;
+        if (to.empty()) fs::remove(from.substr(4), ec);
+    }
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, manager, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
 }
 
 void FreeHeldFiles() {

@@ -96,6 +96,16 @@ void FreeHeldFiles() {
     Holders.clear();
 }
 
+// Wine's wineboot carries out, as Windows does when it starts, what was
+// scheduled for the restart.
+void Restart() {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    HANDLE boot = Start("\"" + std::string(system) + "\\wineboot.exe\" -r");
+    if (boot != NULL && WaitForSingleObject(boot, 60000) != WAIT_OBJECT_0) ADD_FAILURE() << "wineboot -r";
+    if (boot != NULL) CloseHandle(boot);
+}
+
 bool RestartManagerNamesPrograms() { return false; }
 
 int PlatformExit(int windowsCode) { return windowsCode; }
