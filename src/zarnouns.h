@@ -188,6 +188,9 @@ char* SpecialFolderPath(const char* name);
 // The shell's folder `csidl` into `folder` (TextSize bytes); 0 when it has none.
 int ShellFolderPath(int csidl, char* folder);
 int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
+// 1 when the folder `dir` holds the entry `name` (letter case aside) and
+// nothing else.
+int FolderHoldsOnly(const char* dir, const char* name);
 
 // Walks the tree at `dir` as RemoveTree does and finds the files that another
 // process runs, has loaded or holds open without delete sharing (the running

@@ -65,3 +65,20 @@ int RemoveTree(const char* dir) {
     }
     return RemoveLevel(withSeparator);
 }
+
+int FolderHoldsOnly(const char* dir, const char* name) {
+    char pattern[TextSize];
+    WIN32_FIND_DATAA entry;
+    if (!JoinPath(pattern, sizeof pattern, dir, "*")) return 0;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    int others = 0, found = 0;
+    do {
+        if (_stricmp(entry.cFileName, name) == 0)
+            found = 1;
+        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
+            others = 1;
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return found && !others;
+}

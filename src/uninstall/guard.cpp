@@ -450,24 +450,6 @@ static int IsProgramsFolder(const char* dir) {
     return 0;
 }
 
-// 1 when the folder `dir` holds nothing but the folder named `name`.
-static int HoldsOnly(const char* dir, const char* name) {
-    char pattern[TextSize];
-    WIN32_FIND_DATAA entry;
-    if (!FormatText(pattern, sizeof pattern, "%s%s*", dir, PATH_SEP_TEXT)) return 0;
-    HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    int others = 0, found = 0;
-    do {
-        if (_stricmp(entry.cFileName, name) == 0)
-            found = 1;
-        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
-            others = 1;
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    return found && !others;
-}
-
 void RemovePublisherFolder(const char* location, int atRestart) {
     char plain[TextSize], full[TextSize], publisher[TextSize], programs[TextSize];
     char* filePart = NULL;
@@ -490,5 +472,5 @@ void RemovePublisherFolder(const char* location, int atRestart) {
     // Removing a folder that holds anything fails: it is left as it is.
     if (!atRestart && _rmdir(publisher) == 0) printf("removed empty folder: %s\n", publisher);
     // Windows leaves a folder that is not empty by the restart.
-    if (atRestart && HoldsOnly(publisher, installation)) RemoveFolderAtRestart(publisher);
+    if (atRestart && FolderHoldsOnly(publisher, installation)) RemoveFolderAtRestart(publisher);
 }

@@ -35,22 +35,10 @@ static char StarterFile[TextSize];
 // 1 when all that is left in the installation folder is the file of the
 // program that started this copy; it is then the StarterFile.
 static int OnlyStarterLeft(const char* location) {
-    char starter[TextSize], pattern[TextSize];
-    WIN32_FIND_DATAA entry;
+    char starter[TextSize];
     if (!SilentMode || !JoinPath(starter, sizeof starter, location, SelfName) ||
-        _stricmp(starter, SelfPath) == 0 || !FormatText(pattern, sizeof pattern, "%s*", location))
+        _stricmp(starter, SelfPath) == 0 || !FolderHoldsOnly(location, SelfName))
         return 0;
-    HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    int others = 0, found = 0;
-    do {
-        if (_stricmp(entry.cFileName, SelfName) == 0)
-            found = 1;
-        else if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0)
-            others = 1;
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    if (!found || others) return 0;
     CopyText(StarterFile, sizeof StarterFile, starter);
     return 1;
 }
