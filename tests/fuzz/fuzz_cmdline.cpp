@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,25 @@ Values Entry(const std::string& display, const std::string& uninstall,
     return {{"DisplayName", {REG_SZ, display}},
             {"UninstallString", {REG_SZ, uninstall}},
             {"InstallLocation", {REG_SZ, location}}};
+}
+
+fz::Value Number(DWORD n) { return {REG_DWORD, std::string((const char*)&n, sizeof n)}; }
+
+// What every registration adds for the list of programs (the stand-in's
+// plug-in has no version resource and no icon): the size of the files in
+// the installation folder, links not followed, in KiB rounded up; the date.
+void AddDetails(Values& entry, const std::string& install) {
+    namespace fs = std::filesystem;
+    uintmax_t bytes = 0;
+    for (const auto& e : fs::recursive_directory_iterator(install))
+        if (e.is_regular_file() && !e.is_symlink()) bytes += e.file_size();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[16];
+    snprintf(date, sizeof date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    entry["EstimatedSize"] = Number((DWORD)((bytes + 1023) / 1024));
+    entry["InstallDate"] = {REG_SZ, date};
+    entry["NoModify"] = entry["NoRepair"] = Number(1);
 }
 
 // The Uninstall entries of the machine, as the model expects them: by root
@@ -178,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             Values entry = Entry(display, uninstall, Box.install);
             entry["QuietUninstallString"] = {REG_SZ, quiet};
+            AddDetails(entry, Box.install);
             model.entries[model.nonAdmin ? 1 : 0][Lower(name)] = entry;
         }
     } else {
