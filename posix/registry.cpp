@@ -501,17 +501,23 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     return ERROR_SUCCESS;
 }
 
+// A value name given in UTF-16, in UTF-8 as the store keeps it; false when
+// it cannot be converted.
+static bool NameInUtf8(LPCWSTR name, std::string& text) {
+    text.clear();
+    if (!name || !*name) return true;
+    text.resize(4 * MaxValueNameLength + 4);
+    if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, &text[0], (int)text.size(), NULL, NULL))
+        return false;
+    text.resize(strlen(text.c_str()));
+    return true;
+}
+
 // The value read in UTF-8, the strings handed over in UTF-16.
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD count) {
     if (data && !count) return ERROR_INVALID_PARAMETER;
-    std::string nameText = "";
-    if (name && *name) {
-        nameText.resize(4 * MaxValueNameLength + 4);
-        if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, &nameText[0], (int)nameText.size(), NULL,
-                                 NULL))
-            return ERROR_INVALID_PARAMETER;
-        nameText.resize(strlen(nameText.c_str()));
-    }
+    std::string nameText;
+    if (!NameInUtf8(name, nameText)) return ERROR_INVALID_PARAMETER;
     DWORD kind = REG_NONE, size = 0;
     LONG rc = RegQueryValueExA(key, nameText.c_str(), NULL, &kind, NULL, &size);
     if (rc != ERROR_SUCCESS) return rc;
@@ -565,11 +571,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
 LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD count) {
     if (!data && count) return ERROR_INVALID_PARAMETER;
     std::string nameText, bytes(data ? (const char*)data : "", data ? count : 0);
-    int n = name && *name ? WideCharToMultiByte(CP_UTF8, 0, name, -1, NULL, 0, NULL, NULL) : 1;
-    nameText.resize(n);
-    if (name && *name && !WideCharToMultiByte(CP_UTF8, 0, name, -1, &nameText[0], n, NULL, NULL))
-        return ERROR_INVALID_PARAMETER;
-    nameText.resize(strlen(nameText.c_str()));
+    if (!NameInUtf8(name, nameText)) return ERROR_INVALID_PARAMETER;
     if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && count >= 2) {
         std::u16string wide(count / 2, u'\0');
         memcpy(&wide[0], data, wide.size() * sizeof(char16_t));
