@@ -192,6 +192,36 @@ int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 // nothing else.
 int FolderHoldsOnly(const char* dir, const char* name);
 
+// The walk of the installation tree (walk.cpp), for paths up to Windows'
+// limit of 32,767 UTF-16 units. While a visitor runs, WalkWide holds the
+// entry's path in the "\\?\" form for the wide functions, WalkText the same
+// path as text for traces and boxes (the walk's own argument, then the names
+// in UTF-8), WalkName the name in it, WalkEntry what the listing said.
+// A folder's paths end in the separator, but at WalkLeave, where WalkWide
+// names the folder without it.
+enum { WalkPathSize = 32768, WalkTextSize = TextSize + 3 * WalkPathSize + 2 };
+enum { MaxWalkDepth = 1024 };  // folders below the top one
+enum {
+    WalkEnter,  // a folder, the top one first, before it is listed: 0 passes over it
+    WalkFile,
+    WalkLink,   // a symbolic link or junction, never followed
+    WalkDeep,   // a folder too deep, or a name too long, to walk: WalkText names its folder
+    WalkLeave,  // a folder after its listing, WalkCountBelow its count; the top one's result is the walk's
+};
+typedef int (*WalkVisit)(int event);
+extern WCHAR WalkWide[WalkPathSize];
+extern char WalkText[WalkTextSize];
+extern const char* WalkName;
+extern WIN32_FIND_DATAW WalkEntry;
+// A visitor may count in WalkCount (cleared at the start) and stop the
+// whole walk with WalkStop; a stopped walk returns -1, as one whose top
+// folder cannot be named.
+extern int WalkCount, WalkCountBelow, WalkStop;
+int WalkTree(const char* dir, WalkVisit visit);
+// `text` as a full path in the "\\?\" form (a share's "\\?\UNC\..."),
+// into `wide` (WalkPathSize units); its length, 0 when it has none.
+int LongPath(const char* text, WCHAR* wide);
+
 // Walks the tree at `dir` as RemoveTree does and finds the files that another
 // process runs, has loaded or holds open without delete sharing (the running
 // program's own file aside); each gets the trace "in use: %s\n". What holds
@@ -200,7 +230,9 @@ int FolderHoldsOnly(const char* dir, const char* name);
 // many files are in use, and in `unmovable` how many of them cannot even be
 // renamed (held without delete sharing). When none is and `keep` is set,
 // the files stay open for DeleteHeldFiles, so that nothing can take them in
-// between.
+// between. A tree that cannot be walked whole is refused before anything
+// else: -1, after the trace "too deep to walk: %s\n", with that folder in
+// `holders`.
 int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable);
 // The same walk, moving each file in use aside to be deleted at the next
 // restart (DeleteAsideAtRestart), and each folder that then holds one after

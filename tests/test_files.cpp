@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -178,36 +179,53 @@ TEST_F(Files, TreeRemovesLinkButNotItsTarget) {
     EXPECT_TRUE(Exists(P("outside" + Sep + "precious.txt")));
 }
 
-TEST_F(Files, TreeSkipsPathsTooLong) {
-    const std::string name(200, 'n');
-    std::string deepest = root;
-    while (deepest.size() + name.size() + 1 < 1300) deepest += name + Sep;
-    std::error_code error;
-    fs::create_directories(fs::path(deepest), error);
-    if (error) GTEST_SKIP() << "cannot create a deep tree: " << error.message();
-    Write(deepest + "f", "x");
-    DWORD deep = GetFileAttributesA(deepest.c_str());
-    if (deep == INVALID_FILE_ATTRIBUTES || !(deep & FILE_ATTRIBUTE_DIRECTORY))
-        GTEST_SKIP() << "the ANSI calls cannot reach a path this long here";
+// Characters as Windows counts them (UTF-16 units; these are all in the BMP).
+static size_t Chars(const std::string& text) {
+    return std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+}
 
-    std::string expected, dir = root;
-    for (;;) {
-        expected += "-> " + dir + "\n";
-        std::string entry = dir + name;
-        if (entry.size() > 1023) {
-            expected += "skipped, path too long: " + dir + name + "\n";
-            break;
+// One chain of Greek folders past MAX_PATH and past the text buffers, with
+// files 320 and 1,000 characters deep: removed whole, every folder traced
+// whole in UTF-8.
+TEST_F(Files, TreeRemovesPathsPastMaxPath) {
+    const std::string name = "Αποθετήριο_κώδικα";
+    std::string dir = root, expected = "-> " + root + "\n";
+    std::vector<std::string> files;
+    for (size_t depth : {320u, 1000u}) {
+        while (Chars(dir) + Chars(name) + 1 < depth - 10) {
+            dir += name + Sep;
+            expected += "-> " + dir + "\n";
         }
-        if (entry.size() + 1 > 1023) {
-            expected += "skipped, path too long: " + dir + name + Sep + "\n";
-            break;
-        }
-        dir = entry + Sep;
+        MakeDir(dir);
+        files.push_back(dir + std::string(depth - Chars(dir), 'f'));
+        ASSERT_TRUE(fs::exists(fs::u8path(dir)));
+        std::ofstream(fs::u8path(files.back()), std::ios::binary) << "x";
+        ASSERT_TRUE(Exists(files.back())) << Chars(files.back());
     }
+    EXPECT_EQ(Chars(files[0]), 320u);
+    EXPECT_EQ(Chars(files[1]), 1000u);
     Capture();
-    EXPECT_EQ(RemoveTree(root.c_str()), -1);
+    EXPECT_EQ(RemoveTree(root.c_str()), 0);
     EXPECT_EQ(Captured(), expected);
-    EXPECT_TRUE(Exists(deepest + "f"));
+    EXPECT_FALSE(Exists(root));
+}
+
+// A tree deeper than the walk takes is refused by the search for files in
+// use, which comes first, naming the folder it could not enter.
+TEST_F(Files, TreeTooDeepIsRefusedBeforeAnythingIsDeleted) {
+    std::string dir = root;
+    for (int i = 0; i <= MaxWalkDepth; i++) {
+        dir += "a" + Sep;
+        ASSERT_TRUE(fs::create_directory(fs::u8path(dir))) << i;
+    }
+    Write(dir + "f", "x");
+    char holders[TextSize];
+    int unmovable = 0;
+    Capture();
+    EXPECT_EQ(FindFilesInUse(root.c_str(), holders, 1, &unmovable), -1);
+    EXPECT_EQ(Captured(), "too deep to walk: " + dir + "\n");
+    EXPECT_EQ(holders, dir.substr(0, TextSize - 1));
+    EXPECT_TRUE(Exists(dir + "f"));
 }
 
 // ---- removal script ----

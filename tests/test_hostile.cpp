@@ -421,11 +421,11 @@ TEST_F(HostileUninstall, RemovalScriptLinesOfEveryShape) {
     }
 }
 
-// A tree deeper than the 1024-byte path buffers, through the real uninstall,
-// with no script and with a script's last section. At the deepest level that
-// fits, entries are placed whose paths are exactly 1022, 1023 and 1024
+// A tree deeper than the 1024-byte text buffers, through the real uninstall,
+// with no script and with a script's last section, goes whole. At the
+// deepest level, entries are placed whose paths are 1022, 1023 and 1024
 // characters long, with and without the separator a folder gets.
-TEST_F(HostileUninstall, TreeDeeperThanThePathBuffers) {
+TEST_F(HostileUninstall, TreeDeeperThanThePathBuffersGoesWhole) {
     for (bool script : {false, true}) {
         SCOPED_TRACE(script ? "last section" : "no script");
         Reinstall(script ? "[*]\n" : "");
@@ -463,8 +463,7 @@ TEST_F(HostileUninstall, TreeDeeperThanThePathBuffers) {
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 0);
         ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
-                        {"Cannot completely remove files. You must manually delete:\n'" + dir + "'.",
-                         "OK"}});
+                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
         std::string head = Head(script) + (script ? std::string(
                                                         "Found last section: [*], closing INI "
                                                         "file.\ndelete(tree) all files!\n")
@@ -473,27 +472,14 @@ TEST_F(HostileUninstall, TreeDeeperThanThePathBuffers) {
         // Below the head, the walk in the platform's order of siblings.
         std::string walk;
         for (const auto& level : levels) walk += "-> " + level + "\n";
-        // A folder whose path fills the buffer is visited, but its listing
-        // pattern (the path and "*") does not fit, so it is skipped whole with
-        // a trace: an empty one is still removed, one holding a file stays.
-        for (const std::string& full : {emptyDir, fullDir})
-            walk += "-> " + full + Sep + "\nskipped, path too long: " + full + Sep + "*\n";
-        walk += "skipped, path too long: " + tooLong + "\nskipped, path too long: " + noRoomDir +
-                Sep + "\n";
+        for (const std::string& full : {emptyDir, fullDir, noRoomDir}) walk += "-> " + full + Sep + "\n";
         std::vector<std::string> seen = SortedLines(r.out.substr(head.size()));
         std::vector<std::string> expected = SortedLines(walk);
         for (auto* lines : {&seen, &expected})
             for (auto& line : *lines) line = Short(line);
         EXPECT_EQ(seen, expected);
 
-        // What fitted is gone; what did not, and the folders holding it, stay.
-        EXPECT_FALSE(fs::exists(fits));
-        EXPECT_FALSE(fs::exists(emptyDir));
-        EXPECT_TRUE(fs::exists(tooLong));
-        EXPECT_TRUE(fs::exists(fullDir + Sep + "f"));
-        EXPECT_TRUE(fs::exists(noRoomDir));
-        for (size_t i = 1; i < levels.size(); i++) EXPECT_FALSE(fs::exists(levels[i] + "x.txt")) << i;
-        EXPECT_EQ(Names(Path("Tools")), std::set<std::string>{name});
+        EXPECT_FALSE(fs::exists(dir));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
         ExpectCanariesIntact(script ? "last section" : "no script");
     }
@@ -568,7 +554,7 @@ TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
 // An installation folder whose own path nearly fills the buffers: with room
 // for the script's name the script is followed; without it the script
 // cannot be named, counts as missing, and the tree removal goes instead,
-// which deletes what fits and leaves the script, whose path is too long.
+// which deletes everything, the script too.
 // "-r" cannot register such a folder (its uninstall command is too long),
 // so the entry is written directly.
 TEST_F(HostileUninstall, InstallationFolderNearTheBuffer) {
@@ -609,13 +595,12 @@ TEST_F(HostileUninstall, InstallationFolderNearTheBuffer) {
                                           "harbo.dll'\n"));
             EXPECT_EQ(Names(location), (std::set<std::string>{"other.dll", "zarnouns.ini"}));
         } else {
-            // The outcome text is cut to the message buffer's 1023 characters.
-            std::string outcome =
-                "Cannot completely remove files. You must manually delete:\n'" + location + "'.";
-            ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"}, {outcome.substr(0, 1023), "OK"}});
+            // The script's path is past its buffer; the tree walk is not.
+            ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                            {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
             EXPECT_EQ(Short(r.out), Short(head + "skipped, path too long: " + ini + "\n-> " +
-                                          location + "\nskipped, path too long: " + ini + "\n"));
-            EXPECT_EQ(Names(location), std::set<std::string>{"zarnouns.ini"});
+                                          location + "\n"));
+            EXPECT_FALSE(fs::exists(location));
         }
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
         ExpectCanariesIntact(std::to_string(row.length));

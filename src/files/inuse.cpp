@@ -14,8 +14,8 @@ enum { MaxHeld = 16384, MaxHolderLines = 10, MaxPrograms = 32 };
 static HANDLE Held[MaxHeld];
 static int HeldCount;
 
-// State of one walk, shared by every level. Besides the search, the same
-// walk moves the files in use aside, or counts what the removal left.
+// State of the walk. Besides the search, the same walk moves the files in
+// use aside, or counts what the removal left.
 enum { Search, MoveAside, CountLeft };
 static int Mode;
 static int KeepFree;
@@ -88,31 +88,48 @@ static int AddLine(char* list, int* lines, const char* line) {
 // without delete sharing makes this fail with ERROR_SHARING_VIOLATION. Asked
 // for DELETE alone, it fails only for a file held without delete sharing: a
 // loaded DLL may still be renamed.
-static HANDLE OpenToCheck(const char* path, DWORD access) {
-    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+static HANDLE OpenToCheck(DWORD access) {
+    return CreateFileW(WalkWide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
-// One file of the tree: kept open when it is free, reported when another
-// process holds it (or moved aside); in a count, one that is not a file
-// moved aside nor `InstalledSelf`.
-static int CheckFile(const char* path, const char* name) {
+// The folder that the search could not walk whole, for the caller's box.
+static char TooDeep[TextSize];
+
+// Visits the tree for the three walks: a link is removed as a link, so
+// nothing it leads to is looked at. Each file is kept open when it is free,
+// reported when another process holds it (or moved aside); in a count, one
+// that is not a file moved aside nor `InstalledSelf` counts. WalkCount
+// counts the files moved aside, or those left; a folder that holds one
+// moved aside is removed at the restart after them.
+static int CheckEntry(int event) {
+    const char* path = WalkText;
+    if (event == WalkDeep) {
+        if (Mode == CountLeft) WalkCount++;
+        if (Mode != Search) return 0;
+        printf("too deep to walk: %s\n", path);
+        CopyText(TooDeep, sizeof TooDeep, path);
+        WalkStop = 1;
+        return 0;
+    }
+    if (event == WalkLeave && Mode == MoveAside && WalkCountBelow > 0) RemoveFolderAtRestart(path);
+    if (event != WalkFile) return 1;
     if (Mode == CountLeft) {
-        InUseCount += !IsMovedAside(name) && _stricmp(path, InstalledSelf) != 0;
+        WalkCount += !IsMovedAside(WalkName) && _stricmp(path, InstalledSelf) != 0;
         return 0;
     }
     // The uninstaller's own files: the running one, which stays behind where
     // the uninstall runs from the installation folder itself, and the
     // installed one that started this copy and is just ending.
     if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return 0;
-    HANDLE file = OpenToCheck(path, GENERIC_WRITE | DELETE);
+    HANDLE file = OpenToCheck(GENERIC_WRITE | DELETE);
     // A system that cannot keep so many files open: none is kept, and the
     // file is looked at again.
     if (file == INVALID_HANDLE_VALUE && HeldCount > 0 &&
         GetLastError() == ERROR_TOO_MANY_OPEN_FILES) {
         ReleaseHeldFiles();
         KeepFree = 0;
-        file = OpenToCheck(path, GENERIC_WRITE | DELETE);
+        file = OpenToCheck(GENERIC_WRITE | DELETE);
     }
     if (file != INVALID_HANDLE_VALUE) {
         if (KeepFree && HeldCount < MaxHeld)
@@ -124,9 +141,12 @@ static int CheckFile(const char* path, const char* name) {
     // A read-only file or one this user may not change is refused with
     // another error: that is not "in use", and the removal reports it.
     if (GetLastError() != ERROR_SHARING_VIOLATION) return 0;
-    if (Mode == MoveAside) return DeleteAsideAtRestart(path);
+    if (Mode == MoveAside) {
+        WalkCount += DeleteAsideAtRestart(path);
+        return 0;
+    }
     printf("in use: %s\n", path);
-    file = OpenToCheck(path, DELETE);
+    file = OpenToCheck(DELETE);
     if (file == INVALID_HANDLE_VALUE)
         Unmovable++;
     else
@@ -134,39 +154,9 @@ static int CheckFile(const char* path, const char* name) {
     // The Restart Manager is asked only when there is something to ask.
     if (InUseCount++ == 0) StartRestartManager();
     AddLine(FileLines, &FileLineCount, path);
-    if (!RmStarted) return 0;
-    WCHAR wide[TextSize];
-    LPCWSTR files[1] = {wide};
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TextSize) > 0)
-        RmRegister(RmSession, 1, files, 0, NULL, 0, NULL);
+    LPCWSTR files[1] = {WalkWide};
+    if (RmStarted) RmRegister(RmSession, 1, files, 0, NULL, 0, NULL);
     return 0;
-}
-
-// Walks one level, as the tree removal does: a link is removed as a link,
-// so nothing it leads to is looked at. Returns how many files it moved
-// aside; a folder that holds one is removed at the restart after them.
-static int CheckLevel(const char* dir) {
-    char path[TextSize];  // this level's listing pattern, then its entry paths
-    WIN32_FIND_DATAA entry;
-    if (dir[0] == '\0' || !FormatText(path, sizeof path, "%s*", dir)) return 0;
-    HANDLE listing = FindFirstFileA(path, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    int moved = 0;
-    do {
-        const char* name = entry.cFileName;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        if (!FormatText(path, sizeof path, "%s%s", dir, name)) continue;
-        DWORD attributes = entry.dwFileAttributes;
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (AppendText(path, sizeof path, PATH_SEP_TEXT)) moved += CheckLevel(path);
-        } else {
-            moved += CheckFile(path, name);
-        }
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    if (moved > 0) RemoveFolderAtRestart(dir);
-    return moved;
 }
 
 // The programs that the Restart Manager names for the files registered
@@ -198,8 +188,13 @@ int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable) {
     FileLines[0] = '\0';
     FileLineCount = 0;
     if (!JoinPath(InstalledSelf, sizeof InstalledSelf, dir, SelfName)) InstalledSelf[0] = '\0';
-    CheckLevel(dir);
-    if (InUseCount > 0) {
+    TooDeep[0] = '\0';
+    WalkTree(dir, CheckEntry);
+    if (TooDeep[0] != '\0') {
+        ReleaseHeldFiles();
+        CopyText(holders, TextSize, TooDeep);
+        InUseCount = -1;
+    } else if (InUseCount > 0) {
         // The user is asked to close what holds them; nothing is kept open
         // meanwhile.
         ReleaseHeldFiles();
@@ -217,8 +212,8 @@ static int Walk(int mode, const char* dir, const char* except) {
     KeepFree = 0;
     InUseCount = 0;
     if (!CopyText(InstalledSelf, sizeof InstalledSelf, except)) InstalledSelf[0] = '\0';
-    int moved = CheckLevel(dir);
-    return mode == MoveAside ? moved : InUseCount;
+    WalkTree(dir, CheckEntry);
+    return WalkCount;
 }
 
 int MoveFilesInUseAside(const char* dir) {

@@ -3,51 +3,25 @@
 // removed as a link, and nothing it points to is visited.
 #include "zarnouns.h"
 
-// Removes everything below `dir` and then `dir` itself. `dir` ends in a
-// separator and fits a TextSize buffer.
-static int RemoveLevel(const char* dir) {
-    char path[TextSize];  // this level's listing pattern, then its entry paths
-    WIN32_FIND_DATAA entry;
+// Each folder is traced as it is entered and removed right after its
+// contents; the top one's removal is the walk's result.
+static int RemoveEntry(int event) {
+    if (event == WalkEnter) printf("-> %s\n", WalkText);
+    if (event == WalkDeep) printf("too deep to walk: %s\n", WalkText);
+    if (event == WalkLeave) return RemoveDirectoryW(WalkWide) ? 0 : -1;
+    if (TestMode) return 1;
+    // A link to a directory goes as a directory, a link to a file as a
+    // file; the target is never touched.
+    if (event == WalkLink && RemoveDirectoryW(WalkWide)) return 1;
+    if (event == WalkFile || event == WalkLink) DeleteFileW(WalkWide);
+    return 1;
+}
 
-    printf("-> %s\n", dir);
-    // The listing gives each entry's attributes with its name, so no entry
-    // needs a call of its own to tell directories, links and files apart.
+static int RemoveLevel(const char* dir) {
     // An empty path is never listed: "*" alone would list the current folder.
-    // A folder whose path fills the buffer has no room for the pattern; no
-    // entry of it would fit either, so it is skipped whole, and says so.
-    HANDLE listing = INVALID_HANDLE_VALUE;
-    if (dir[0] != '\0') {
-        if (FormatText(path, sizeof path, "%s*", dir))
-            listing = FindFirstFileA(path, &entry);
-        else
-            printf("skipped, path too long: %s*\n", dir);
-    }
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            const char* name = entry.cFileName;
-            if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-            if (!FormatText(path, sizeof path, "%s%s", dir, name)) {
-                printf("skipped, path too long: %s%s\n", dir, name);
-                continue;
-            }
-            DWORD attributes = entry.dwFileAttributes;
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // A link to a directory goes with _rmdir, a link to a file
-                // with remove; the target is never touched.
-                if (!TestMode && _rmdir(path) != 0) remove(path);
-            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!AppendText(path, sizeof path, PATH_SEP_TEXT)) {
-                    printf("skipped, path too long: %s%s%s\n", dir, name, PATH_SEP_TEXT);
-                    continue;
-                }
-                RemoveLevel(path);
-            } else if (!TestMode) {
-                remove(path);
-            }
-        } while (FindNextFileA(listing, &entry));
-        FindClose(listing);
-    }
-    return _rmdir(dir);
+    if (dir[0] != '\0') return WalkTree(dir, RemoveEntry);
+    printf("-> %s\n", dir);
+    return -1;
 }
 
 int RemoveTree(const char* dir) {

@@ -75,33 +75,19 @@ static int FixedVersion(char* text) {
                       LOWORD(fixed->dwProductVersionLS));
 }
 
-// The size of the files below `dir` (ending in a separator) is added to
-// SizeBytes. Links are not followed. 0 when it gives up: past MaxEntries
-// entries, or at a path that does not fit.
+// The size of the files below the installation folder, into SizeBytes.
+// Links are not followed. The walk gives up past MaxEntries entries, or at
+// a folder it cannot walk whole: the size is then not given.
 enum { MaxEntries = 100000 };
 static unsigned long long SizeBytes;
 static long SizeEntries;
 
-static int AddFolderSize(const char* dir) {
-    char path[TextSize];
-    WIN32_FIND_DATAA entry;
-    if (!FormatText(path, sizeof path, "%s*", dir)) return 0;
-    HANDLE listing = FindFirstFileA(path, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return 1;
-    int complete = 1;
-    do {
-        const char* name = entry.cFileName;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        complete = ++SizeEntries <= MaxEntries;
-        if (!complete || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            complete = FormatText(path, sizeof path, "%s%s%s", dir, name, PATH_SEP_TEXT) &&
-                       AddFolderSize(path);
-        else
-            SizeBytes += (unsigned long long)entry.nFileSizeHigh << 32 | entry.nFileSizeLow;
-    } while (complete && FindNextFileA(listing, &entry));
-    FindClose(listing);
-    return complete;
+static int AddEntrySize(int event) {
+    if (event == WalkLeave) return 0;
+    WalkStop |= event == WalkDeep || ++SizeEntries > MaxEntries;
+    if (event == WalkFile)
+        SizeBytes += (unsigned long long)WalkEntry.nFileSizeHigh << 32 | WalkEntry.nFileSizeLow;
+    return 1;
 }
 
 // Which details this registration gives, and whether every write succeeded.
@@ -136,9 +122,10 @@ int WriteEntryDetails(HKEY key) {
         Wrote(Icon, ValueSet(key, DetailNames[Icon], text));
 
     SizeBytes = 0;
-    SizeEntries = 0;
     // Shown in KiB, rounded up.
-    if (AddFolderSize(SelfDir) && SizeBytes / 1024 < 0xFFFFFFFFu)
+    // The top folder is no entry of its own.
+    SizeEntries = -1;
+    if (WalkTree(SelfDir, AddEntrySize) == 0 && SizeBytes / 1024 < 0xFFFFFFFFu)
         Wrote(Size, ValueSetNumber(key, DetailNames[Size], (DWORD)((SizeBytes + 1023) / 1024)));
 
     SYSTEMTIME now;

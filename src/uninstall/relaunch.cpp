@@ -118,21 +118,25 @@ int IsMovedAside(const char* name) {
     return strncmp(name, prefix, strlen(prefix)) == 0;
 }
 
+// Through the wide functions, for files and folders deep in a tree.
+static WCHAR From[WalkPathSize], To[WalkPathSize];
+
 int DeleteAsideAtRestart(const char* file) {
-    char aside[TextSize];
-    if (!CopyText(aside, sizeof aside, file)) return 0;
+    static char aside[WalkTextSize];
+    if (!CopyText(aside, sizeof aside, file) || !LongPath(file, From)) return 0;
     char* name = strrchr(aside, PATH_SEP) + 1;
     for (unsigned n = 0; n < 100; n++) {
         if (!FormatText(name, sizeof aside - (size_t)(name - aside), "zarnouns-%lu-%u.del",
-                        (unsigned long)GetCurrentProcessId(), n))
+                        (unsigned long)GetCurrentProcessId(), n) ||
+            !LongPath(aside, To))
             return 0;
-        if (MoveFileExA(file, aside, 0)) {
+        if (MoveFileExW(From, To, 0)) {
             printf("renamed: %s -> %s\n", file, aside);
-            if (MoveFileExA(aside, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            if (MoveFileExW(To, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
                 printf("delete at restart: %s\n", aside);
                 return 1;
             }
-            MoveFileExA(aside, file, 0);
+            MoveFileExW(To, From, 0);
             printf("renamed: %s -> %s\n", aside, file);
             return 0;
         }
@@ -143,11 +147,12 @@ int DeleteAsideAtRestart(const char* file) {
 }
 
 void RemoveFolderAtRestart(const char* folder) {
-    char name[TextSize];
-    CopyText(name, sizeof name, folder);  // every folder here comes from a TextSize buffer
-    size_t length = strlen(name);
-    if (length > 1 && EndsInSeparator(name)) name[length - 1] = '\0';
-    if (MoveFileExA(name, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) printf("delete at restart: %s\n", name);
+    int n = LongPath(folder, From);
+    int cut = strlen(folder) > 1 && EndsInSeparator(folder);
+    if (n == 0) return;
+    if (cut) From[n - 1] = 0;
+    if (MoveFileExW(From, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+        printf("delete at restart: %.*s\n", (int)strlen(folder) - cut, folder);
 }
 
 int RunFromTemp(const char* arguments) {

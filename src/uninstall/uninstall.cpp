@@ -96,7 +96,7 @@ static int RemoveInstalledFiles(HKEY key) {
 // Where every file in use may be renamed and this process may have Windows
 // delete files at the next restart (an administrator), the user may also go
 // on: then 2, and those files go at the restart. 0 when the user keeps the
-// installation instead.
+// installation instead, -1 when it cannot be removed whole.
 static int WaitUntilFilesAreFree(HKEY key) {
     const char* value = ReadLocation(key);
     char location[TextSize];
@@ -108,9 +108,18 @@ static int WaitUntilFilesAreFree(HKEY key) {
     // by name, and the C runtime cannot open the script while it is held.
     // In test mode no file is deleted.
     int keep = !TestMode && !HasRemovalScript(location);
-    int unmovable;
-    while (FindFilesInUse(location, holders, keep, &unmovable) > 0) {
+    int unmovable, found;
+    while ((found = FindFilesInUse(location, holders, keep, &unmovable)) != 0) {
         const char* displayName = ValueGet(key, "DisplayName");
+        // A tree the walk cannot take whole is never begun.
+        if (found < 0) {
+            FormatText(MessageBuffer, sizeof MessageBuffer,
+                       "Cannot uninstall '%s': the folder\n'%s'\nis nested too deeply to be "
+                       "removed.",
+                       displayName != NULL ? displayName : "", holders);
+            TellUser(MessageBuffer);
+            return -1;
+        }
         if (unmovable == 0 && IsElevated()) {
             FormatText(MessageBuffer, sizeof MessageBuffer,
                        "'%s' is in use by:\n%s\n\nClose it and choose Try Again to uninstall it "
@@ -147,8 +156,8 @@ void Uninstall(const char* name) {
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
     int ready = WaitUntilFilesAreFree(entryKey);
-    if (!ready) {
-        SetExitCode(ExitInUse);
+    if (ready <= 0) {
+        SetExitCode(ready < 0 ? ExitFailed : ExitInUse);
         exit(EndRun(1));
     }
 

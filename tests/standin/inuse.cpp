@@ -70,7 +70,7 @@ std::string Narrow(LPCWSTR wide) {
     text.resize((size_t)n);
     WideCharToMultiByte(CP_ACP, 0, wide, -1, &text[0], n, NULL, NULL);
     text.resize((size_t)n - 1);
-    return text;
+    return text.compare(0, 4, "\\\\?\\") == 0 ? text.substr(4) : text;  // the long form
 }
 
 DWORD WINAPI StartSession(DWORD* session, DWORD, WCHAR* key) {
