@@ -200,7 +200,7 @@ int FolderHoldsOnly(const char* dir, const char* name);
 // A folder's paths end in the separator, but at WalkLeave, where WalkWide
 // names the folder without it.
 enum { WalkPathSize = 32768, WalkTextSize = TextSize + 3 * WalkPathSize + 2 };
-enum { MaxWalkDepth = 1024 };  // folders below the top one
+enum { MaxWalkDepth = 512 };  // folders below the top one
 enum {
     WalkEnter,  // a folder, the top one first, before it is listed: 0 passes over it
     WalkFile,

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -179,53 +178,18 @@ TEST_F(Files, TreeRemovesLinkButNotItsTarget) {
     EXPECT_TRUE(Exists(P("outside" + Sep + "precious.txt")));
 }
 
-// Characters as Windows counts them (UTF-16 units; these are all in the BMP).
-static size_t Chars(const std::string& text) {
-    return std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
-}
-
 // One chain of Greek folders past MAX_PATH and past the text buffers, with
 // files 320 and 1,000 characters deep: removed whole, every folder traced
 // whole in UTF-8.
 TEST_F(Files, TreeRemovesPathsPastMaxPath) {
-    const std::string name = "Αποθετήριο_κώδικα";
-    std::string dir = root, expected = "-> " + root + "\n";
-    std::vector<std::string> files;
-    for (size_t depth : {320u, 1000u}) {
-        while (Chars(dir) + Chars(name) + 1 < depth - 10) {
-            dir += name + Sep;
-            expected += "-> " + dir + "\n";
-        }
-        MakeDir(dir);
-        files.push_back(dir + std::string(depth - Chars(dir), 'f'));
-        ASSERT_TRUE(fs::exists(fs::u8path(dir)));
-        std::ofstream(fs::u8path(files.back()), std::ios::binary) << "x";
-        ASSERT_TRUE(Exists(files.back())) << Chars(files.back());
-    }
-    EXPECT_EQ(Chars(files[0]), 320u);
-    EXPECT_EQ(Chars(files[1]), 1000u);
+    std::vector<std::string> files = zt::MakeDeepFiles(root, "Αποθετήριο_κώδικα", {320, 1000}, "x");
+    std::string expected;
+    for (size_t at = root.size() - 1; at != std::string::npos; at = files[1].find(PATH_SEP, at + 1))
+        expected += "-> " + files[1].substr(0, at + 1) + "\n";
     Capture();
     EXPECT_EQ(RemoveTree(root.c_str()), 0);
     EXPECT_EQ(Captured(), expected);
     EXPECT_FALSE(Exists(root));
-}
-
-// A tree deeper than the walk takes is refused by the search for files in
-// use, which comes first, naming the folder it could not enter.
-TEST_F(Files, TreeTooDeepIsRefusedBeforeAnythingIsDeleted) {
-    std::string dir = root;
-    for (int i = 0; i <= MaxWalkDepth; i++) {
-        dir += "a" + Sep;
-        ASSERT_TRUE(fs::create_directory(fs::u8path(dir))) << i;
-    }
-    Write(dir + "f", "x");
-    char holders[TextSize];
-    int unmovable = 0;
-    Capture();
-    EXPECT_EQ(FindFilesInUse(root.c_str(), holders, 1, &unmovable), -1);
-    EXPECT_EQ(Captured(), "too deep to walk: " + dir + "\n");
-    EXPECT_EQ(holders, dir.substr(0, TextSize - 1));
-    EXPECT_TRUE(Exists(dir + "f"));
 }
 
 // ---- removal script ----

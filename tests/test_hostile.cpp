@@ -485,6 +485,28 @@ TEST_F(HostileUninstall, TreeDeeperThanThePathBuffersGoesWhole) {
     }
 }
 
+// A tree deeper than the walk takes is refused before anything changes.
+TEST_F(HostileUninstall, TreeTooDeepForTheWalkChangesNothing) {
+    Reinstall("");
+    std::string deep = dir;
+    for (int i = 0; i <= MaxWalkDepth; i++) {
+        deep += "a" + Sep;
+        ASSERT_TRUE(fs::create_directory(deep)) << i;
+    }
+    std::ofstream(deep + "f", std::ios::binary) << "f";
+    Result r = Uninstall();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    // The box holds 1,023 bytes; the trace gives the path whole.
+    std::string refusal = std::string("Cannot uninstall '") + Display + "': the folder\n'" +
+                          deep.substr(0, 1023) + "'\nis nested too deeply to be removed.";
+    ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"}, {refusal.substr(0, 1023), "OK"}});
+    EXPECT_EQ(r.out, "too deep to walk: " + deep + "\n");
+    EXPECT_TRUE(fs::exists(deep + "f"));
+    EXPECT_TRUE(fs::exists(dir + "harbo.dll"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
 // What an over-long line's tail or a NUL's remainder would do if it were
 // read as a line of its own: switch to the desktop and delete the canary
 // there. Carriage returns that do not end a line, a CR at the edge of the

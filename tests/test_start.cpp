@@ -84,6 +84,14 @@ TEST_F(Registration, WritesTheEntryAndNothingElse) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Vostrel\\Harbo"));
 }
 
+// Large files past MAX_PATH, deep in one chain of Greek folders, count.
+TEST_F(Registration, FilesPastMaxPathCountInTheSize) {
+    MakeDeepFiles(dir, "Αποθετήριο_κώδικα", {320, 1000}, std::string(3 << 20, 'z'));
+    Result r = RunApp(exe, {"-r", product, "Demo Plug-in"});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo Plug-in", {}, 2 * (3 << 20));
+}
+
 // Publisher, version and icon come from the plug-in's version resource, the
 // size from the installation folder. Each registration says what it finds
 // then: a row sees nothing of the one before.

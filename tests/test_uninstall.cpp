@@ -520,6 +520,23 @@ TEST_F(Deployment, AFileInUseChangesNothingAndAsksForARetry) {
     EXPECT_NE(ReadLog().find("\nin use: " + dll + "\n"), std::string::npos) << ReadLog();
 }
 
+// Files 320 and 1,000 characters deep in one chain of Greek folders: one
+// held without delete sharing keeps everything in place; free, all goes.
+TEST_F(Deployment, FilesPastMaxPathGoWholeOrNotAtAll) {
+    std::vector<std::string> files = MakeDeepFiles(dir, "Αποθετήριο_κώδικα", {320, 1000}, "deep");
+    HoldFile(files[1], "Harbo IDE");
+    std::string out = Deploy();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: " + std::to_string(PlatformExit(1618)) + "\n");
+    EXPECT_NE(out.find("\nat exit: entry yes,"), std::string::npos);
+    for (const std::string& file : files) EXPECT_TRUE(fs::exists(fs::u8path(file))) << file;
+    EXPECT_TRUE(Exists("Tools/harbo.dll"));
+    EXPECT_NE(ReadLog().find("\nin use: " + files[1] + "\n"), std::string::npos) << ReadLog();
+    FreeHeldFiles();
+    out = Deploy();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: 0\n");
+    EXPECT_EQ(out.substr(out.find("\na second later: ")), "\na second later: entry no, files -\n");
+}
+
 TEST_F(Deployment, ALoadedPlugInGoesAtTheNextRestartWith3010) {
     std::string dll = dir + "harbo.dll";
     HoldFile(dll, "Harbo IDE");

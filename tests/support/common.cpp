@@ -193,4 +193,24 @@ std::vector<std::string> SortedLines(const std::string& text) {
     return lines;
 }
 
+static size_t Utf16Length(const std::string& text) {
+    return (size_t)std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+}
+
+std::vector<std::string> MakeDeepFiles(const std::string& dir, const std::string& name,
+                                       const std::vector<size_t>& depths, const std::string& bytes) {
+    std::vector<std::string> files;
+    std::string folder = dir;
+    for (size_t depth : depths) {
+        while (Utf16Length(folder) + Utf16Length(name) + 1 < depth - 10) {
+            folder += name + PATH_SEP;
+            fs::create_directory(fs::u8path(folder));
+        }
+        files.push_back(folder + std::string(depth - Utf16Length(folder), 'f'));
+        std::ofstream(fs::u8path(files.back()), std::ios::binary) << bytes;
+        EXPECT_TRUE(fs::exists(fs::u8path(files.back()))) << files.back();
+    }
+    return files;
+}
+
 }  // namespace zt

@@ -134,6 +134,12 @@ class Installed : public Sandboxed {
     std::string dir;  // its folder, ending in the separator
 };
 
+// One chain of folders named `name` below `dir` (ending in the separator),
+// with a file of `bytes` at each of `depths`, the length of its whole path in
+// UTF-16 units (past MAX_PATH where asked); the files' paths, in order.
+std::vector<std::string> MakeDeepFiles(const std::string& dir, const std::string& name,
+                                       const std::vector<size_t>& depths, const std::string& bytes);
+
 // The lines of a trace in sorted order, for walks whose sibling order is the
 // platform's; every line must be terminated.
 std::vector<std::string> SortedLines(const std::string& text);

@@ -76,8 +76,12 @@ void HoldFile(const std::string& path, const std::string&) {
     Holders.push_back(holder);
     // Held once an open for writing and deletion is refused as it is for
     // the program under test.
+    // Looked at by the long form, as the program under test looks.
+    std::wstring wide(path.size() + 5, L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, ("\\\\?\\" + path).c_str(), -1, &wide[0],
+                                    (int)wide.size()));
     for (int i = 0; i < 500; i++) {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+        HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                OPEN_EXISTING, 0, NULL);
         if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return;
