@@ -128,14 +128,20 @@ TEST_F(Files, TreeNeverListsWhatItWasNotGiven) {
     EXPECT_TRUE(Exists(P("cwd" + Sep + "file")));
 }
 
-TEST_F(Files, TreeAddsMissingSeparator) {
-    MakeDir(P("d"));
-    Write(P("d" + Sep + "f"), "x");
-    std::string bare = P("d");
-    Capture();
-    EXPECT_EQ(RemoveTree(bare.c_str()), 0);
-    EXPECT_EQ(Captured(), "-> " + bare + Sep + "\n");
-    EXPECT_FALSE(Exists(bare));
+// Spellings of one folder: without its separator, and where the platform
+// has them, the device forms "\\?\" and "\\.\"; traced as given.
+TEST_F(Files, TreeTakesEverySpellingOfItsFolder) {
+    std::vector<std::string> spellings = {P("d")};
+    if (PATH_SEP == '\\')
+        for (const char* form : {"\\\\?\\", "\\\\.\\"}) spellings.push_back(form + P("d" + Sep));
+    for (const std::string& dir : spellings) {
+        MakeDir(P("d"));
+        Write(P("d" + Sep + "f"), "x");
+        Capture();
+        EXPECT_EQ(RemoveTree(dir.c_str()), 0) << dir;
+        EXPECT_EQ(Captured(), "-> " + dir + (EndsInSeparator(dir.c_str()) ? "" : Sep) + "\n");
+        EXPECT_FALSE(Exists(P("d"))) << dir;
+    }
 }
 
 TEST_F(Files, TreeTestModeKeepsFilesRemovesEmptyDirs) {

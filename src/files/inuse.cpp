@@ -154,7 +154,8 @@ static int CheckEntry(int event) {
     // The Restart Manager is asked only when there is something to ask.
     if (InUseCount++ == 0) StartRestartManager();
     AddLine(FileLines, &FileLineCount, path);
-    LPCWSTR files[1] = {WalkWide};
+    // A path on a drive goes as it is commonly written.
+    LPCWSTR files[1] = {WalkWide[5] == ':' ? WalkWide + 4 : WalkWide};
     if (RmStarted) RmRegister(RmSession, 1, files, 0, NULL, 0, NULL);
     return 0;
 }

@@ -29,11 +29,14 @@ int LongPath(const char* text, WCHAR* wide) {
     if (n == 0 || n >= WalkPathSize - 8) return 0;
     static const char prefix[] = "\\\\?\\UNC";
     int unc = wide[6] == PATH_SEP && wide[7] == PATH_SEP;
-    // "\\server\share" becomes "\\?\UNC\server\share": the prefix takes the
-    // place of the first separator. Any other path follows "\\?\".
-    if (!unc) memmove(wide + 4, wide + 6, (n + 1) * sizeof(WCHAR));
-    for (int i = 0; i < (unc ? 7 : 4); i++) wide[i] = prefix[i];
-    return (int)n + (unc ? 6 : 4);
+    // A path given as "\\?\..." or "\\.\..." keeps its form, the second
+    // as the first. "\\server\share" becomes "\\?\UNC\server\share": the
+    // prefix takes the place of the first separator. Any other path follows
+    // "\\?\".
+    int device = unc && (wide[8] == '?' || wide[8] == '.') && wide[9] == PATH_SEP;
+    if (!unc || device) memmove(wide + 4, wide + (device ? 10 : 6), (n + 1) * sizeof(WCHAR));
+    for (int i = 0; i < (unc && !device ? 7 : 4); i++) wide[i] = prefix[i];
+    return (int)n + (!unc ? 4 : device ? 0 : 6);
 }
 
 // Puts the entry's name after the folder at `level`, and for a folder its
