@@ -211,7 +211,6 @@ int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable) {
 static int Walk(int mode, const char* dir, const char* except) {
     Mode = mode;
     KeepFree = 0;
-    InUseCount = 0;
     if (!CopyText(InstalledSelf, sizeof InstalledSelf, except)) InstalledSelf[0] = '\0';
     WalkTree(dir, CheckEntry);
     return WalkCount;

@@ -64,24 +64,27 @@ static int Extend(int level, int folder) {
     return n;
 }
 
+// Every walk enters every folder, the top one included, here and nowhere
+// else, before the folder's listing is opened, WalkWide naming it in full:
+// the one place to tell a folder that is to be kept whole, so that nothing
+// in it is opened. 0 passes over the folder.
+static int EnterFolder(WalkVisit visit) { return visit(WalkEnter); }
+
 int WalkTree(const char* dir, WalkVisit visit) {
+    WalkCount = 0;
+    WalkStop = 0;
     int wide = LongPath(dir, WalkWide);
     if (wide == 0 || !CopyText(WalkText, TextSize, dir)) return -1;
     int text = (int)strlen(WalkText);
     if (WalkWide[wide - 1] != PATH_SEP) WalkWide[wide++] = PATH_SEP, WalkWide[wide] = 0;
     if (!EndsInSeparator(WalkText)) WalkText[text++] = PATH_SEP, WalkText[text] = '\0';
-    WalkCount = 0;
-    WalkStop = 0;
     WalkName = WalkText + text;
     int depth = 0;
     Levels[0].wide = wide;
     Levels[0].text = text;
     Levels[0].count = 0;
     Levels[0].listing = NULL;
-    // Every folder, the installation folder included, passes through this
-    // one place before its listing is opened: a visitor that keeps a folder
-    // whole says so here, and nothing in it is opened.
-    if (!visit(WalkEnter)) return -1;
+    if (!EnterFolder(visit)) return -1;
     for (;;) {
         HANDLE* listing = &Levels[depth].listing;
         int found;
@@ -109,7 +112,8 @@ int WalkTree(const char* dir, WalkVisit visit) {
         const WCHAR* name = WalkEntry.cFileName;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         DWORD attributes = WalkEntry.dwFileAttributes;
-        int folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        int folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
         int added = Extend(depth, folder);
         if (added == 0 || (folder && depth == MaxWalkDepth)) {
             // Named by the folder that cannot be walked whole.
@@ -118,7 +122,7 @@ int WalkTree(const char* dir, WalkVisit visit) {
             visit(WalkLink);
         } else if (!folder) {
             visit(WalkFile);
-        } else if (visit(WalkEnter)) {
+        } else if (EnterFolder(visit)) {
             depth++;
             Levels[depth].wide = Levels[depth - 1].wide + added;
             Levels[depth].text = Levels[depth - 1].text + (int)strlen(WalkName);
