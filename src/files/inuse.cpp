@@ -69,7 +69,7 @@ static int HasLine(const char* list, const char* line) {
 // Adds `line` to the lines in `list` (TextSize bytes) unless it is there
 // already. A line past the last that may be shown, or one that does not
 // fit, ends the list with "...". 0 once the list has ended.
-static int AddLine(char* list, int* lines, const char* line) {
+int AddLine(char* list, int* lines, const char* line) {
     if (*lines > MaxHolderLines) return 0;
     if (HasLine(list, line)) return 1;
     size_t used = strlen(list);
@@ -148,6 +148,10 @@ static int CheckFile(const char* path, const char* name) {
 static int CheckLevel(const char* dir) {
     char path[TextSize];  // this level's listing pattern, then its entry paths
     WIN32_FIND_DATAA entry;
+    // A working copy or another program's folder is never entered, by any
+    // walk: the search decides, before it opens any file in it; the moves
+    // aside and the count ask what it recorded.
+    if (IsKeptFolderA(dir, Mode == Search ? KeptDecide : KeptConsult)) return 0;
     if (dir[0] == '\0' || !FormatText(path, sizeof path, "%s*", dir)) return 0;
     HANDLE listing = FindFirstFileA(path, &entry);
     if (listing == INVALID_HANDLE_VALUE) return 0;

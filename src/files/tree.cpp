@@ -9,6 +9,9 @@ static int RemoveLevel(const char* dir) {
     char path[TextSize];  // this level's listing pattern, then its entry paths
     WIN32_FIND_DATAA entry;
 
+    // A working copy or another program's folder, as the search for files
+    // in use recorded it: left whole, and so the folders above it.
+    if (IsKeptFolderA(dir, KeptConsult)) return -1;
     printf("-> %s\n", dir);
     // The listing gives each entry's attributes with its name, so no entry
     // needs a call of its own to tell directories, links and files apart.

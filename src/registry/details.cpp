@@ -85,6 +85,8 @@ static long SizeEntries;
 static int AddFolderSize(const char* dir) {
     char path[TextSize];
     WIN32_FIND_DATAA entry;
+    // What the uninstall would keep is not counted: the walk looks itself.
+    if (IsKeptFolderA(dir, KeptQuiet)) return 1;
     if (!FormatText(path, sizeof path, "%s*", dir)) return 0;
     HANDLE listing = FindFirstFileA(path, &entry);
     if (listing == INVALID_HANDLE_VALUE) return 1;

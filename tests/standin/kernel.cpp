@@ -527,6 +527,33 @@ BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
     return FindNext(static_cast<Finder*>(find), data) ? TRUE : FALSE;
 }
 
+// The wide listing is the ANSI one (UTF-8 here), its names converted.
+static BOOL WideEntry(BOOL found, const WIN32_FIND_DATAA& entry, LPWIN32_FIND_DATAW data) {
+    if (!found) return FALSE;
+    data->dwFileAttributes = entry.dwFileAttributes;
+    data->nFileSizeHigh = entry.nFileSizeHigh;
+    data->nFileSizeLow = entry.nFileSizeLow;
+    return MultiByteToWideChar(CP_UTF8, 0, entry.cFileName, -1, data->cFileName, MAX_PATH) > 0;
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    int n = pattern ? WideCharToMultiByte(CP_UTF8, 0, pattern, -1, NULL, 0, NULL, NULL) : 0;
+    std::string text(n > 0 ? n : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, pattern, -1, &text[0], n, NULL, NULL);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(text.c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE && !WideEntry(TRUE, entry, data)) {
+        FindClose(find);
+        return INVALID_HANDLE_VALUE;
+    }
+    return find;
+}
+
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
+    WIN32_FIND_DATAA entry;
+    return WideEntry(FindNextFileA(find, &entry), entry, data);
+}
+
 BOOL FindClose(HANDLE find) {
     if (!find || find == INVALID_HANDLE_VALUE) return FALSE;
     Finder* f = static_cast<Finder*>(find);
