@@ -167,6 +167,21 @@ int RemoveTreeGuarded(const char* dir);
 // there, holding files that go at the restart: such a folder that holds
 // nothing else is removed at the restart, after them. Nothing in test mode.
 void RemovePublisherFolder(const char* location, int atRestart);
+// What makes a folder itself: the volume and the file index, as every
+// handle to it reports them.
+struct FolderId {
+    DWORD volume, indexHigh, indexLow;
+};
+int SameId(const FolderId* a, const FolderId* b);
+// The identity of the folder at `path`, however it is spelt; 0 when it
+// cannot be opened.
+int FolderIdentity(const char* path, FolderId* id);
+// 1 when the folder at `path` exists and is the folder `dir` or lies
+// anywhere inside it; its own identity goes into `id`.
+int FolderWithin(const char* path, const FolderId* dir, FolderId* id);
+// 1 when the first `n` UTF-16 units of `a` and `b` are one name to the
+// file system, letter case aside.
+int SameLetters(const WCHAR* a, const WCHAR* b, int n);
 // The guard gathers the protected folders once per process; a process that
 // changes them (a test moving a shell folder) has them gathered anew.
 void ForgetProtectedFolders(void);
@@ -241,7 +256,33 @@ int MoveFilesInUseAside(const char* dir);
 // The files left in the tree at `dir`, other than those moved aside and `except`.
 int CountFilesLeft(const char* dir, const char* except);
 void DeleteHeldFiles(void);   // deletes the files kept open, through their handles
+// Adds `line` to the list of lines `list` (TextSize bytes) unless it is
+// there: at most ten, then "...". 0 once the list has ended.
+int AddLine(char* list, int* lines, const char* line);
 void ReleaseHeldFiles(void);  // closes them, deleting nothing
+
+// Folders inside the installation that are not the plug-in's: version-control
+// working copies, and the folders of other programs that an Uninstall entry
+// names. Such a folder is kept whole by every walk.
+//
+// Reads the other Uninstall entries (HKLM in both registry views, HKCU),
+// once per run, passing over those named `ownName`, and notes the folders
+// they name that are `dir` or lie inside it.
+void FindOtherPrograms(const char* ownName, const char* dir);
+// How a walk asks about the folder it is about to enter:
+enum {
+    KeptDecide,   // the first walk: looks, records and traces "kept: "
+    KeptConsult,  // the later walks: what the first walk recorded
+    KeptQuiet     // looks, and neither records nor traces
+};
+// 1 when the folder at `dir` (a full path in UTF-16, perhaps "\\?\"-prefixed;
+// `text`, the same path as the trace and the box show it) is kept.
+int IsKeptFolder(const WCHAR* dir, const char* text, int how);
+// The same for a path in the ANSI code page.
+int IsKeptFolderA(const char* dir, int how);
+// 0 when the first walk kept no folder; else the kept folders, one a line (at
+// most ten, then "..."), in `list` (TextSize bytes).
+int KeptFolders(char* list);
 
 // Every trace line of the program passes through Trace.
 #define printf Trace

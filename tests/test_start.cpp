@@ -98,6 +98,8 @@ TEST_F(Registration, FilesPastMaxPathCountInTheSize) {
 TEST_F(Registration, DetailsComeFromThePluginBesideTheProgram) {
     WriteFile("Tools/sub/a.bin", std::string(1000, 'a'));
     WriteFile("Tools/sub/deeper/b.bin", std::string(3000, 'b'));
+    // A working copy in the folder is not the plug-in's: the size leaves it out.
+    WriteFile("Tools/work/.git/pack", std::string(50000, 'g'));
     const std::string key = EntryKey(product), plugin = dir + "harbo.dll";
     struct Row {
         const char* dll;  // built beside the suite; none: no plug-in at all

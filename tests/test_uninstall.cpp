@@ -580,3 +580,95 @@ TEST_F(Deployment, DeclinedElevationIsReported) {
     EXPECT_EQ(r.boxes[0].text, "\"" + exe + "\" -s -u \"" + product + "\"");
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
 }
+
+// ---- What is not the plug-in's: working copies, other programs ----
+
+// Another program's Uninstall entry `name` with `value`, under HKCU or in
+// a registry view of HKLM; gone again when the object is.
+struct OtherEntry {
+    HKEY root;
+    REGSAM view;
+    std::string name;
+    OtherEntry(HKEY r, REGSAM v, const std::string& n, const std::string& value, const std::string& data)
+        : root(r), view(v), name(n) {
+        HKEY k;
+        EXPECT_EQ(RegCreateKeyExA(root, (UninstallPrefix + name).c_str(), 0, NULL, 0,
+                                  KEY_ALL_ACCESS | view, NULL, &k, NULL), ERROR_SUCCESS);
+        RegSetValueExA(k, value.c_str(), 0, REG_SZ, (const BYTE*)data.c_str(), (DWORD)data.size() + 1);
+        RegSetValueExA(k, "DisplayName", 0, REG_SZ, (const BYTE*)"Other Tool", 11);
+        RegCloseKey(k);
+    }
+    ~OtherEntry() {
+        HKEY list;
+        std::string prefix(UninstallPrefix);
+        prefix.pop_back();
+        if (RegOpenKeyExA(root, prefix.c_str(), 0, KEY_ALL_ACCESS | view, &list) != ERROR_SUCCESS) return;
+        RegDeleteKeyA(list, name.c_str());
+        RegCloseKey(list);
+    }
+};
+
+static std::string Read(const std::string& path) {
+    std::ifstream f(fs::u8path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Working copies of several kinds at several depths and two other programs
+// lie in the installation beside the plug-in's files and what it made; an
+// entry of this product's own name elsewhere keeps nothing.
+TEST_F(Deployment, KeepsWorkingCopiesAndOtherProgramsWhole) {
+    const std::vector<std::string> kept = {"repo/.git/HEAD", "repo/src/main.c", "a/b/sub/.GIT",
+                                           "a/svn/.svn/wc.db", "a/fossil/_fossil_", "other/other.exe",
+                                           "by-exe/bin/tool.exe", "by-exe/bin/tool.dll"};
+    for (const std::string& rel : kept) WriteFile("Tools/" + rel, "kept " + rel);
+    for (const char* rel : {"cache/index.bin", "a/b/plain.txt", "mine/own.txt", "outside/.git/HEAD"})
+        WriteFile(std::string(rel).rfind("outside", 0) == 0 ? rel : "Tools/" + std::string(rel), "x");
+    std::error_code error;
+    fs::create_directory_symlink(fs::u8path(Path("outside")), fs::u8path(Path("Tools/link")), error);
+    std::string other = Path("Tools/other"), bin = Path("Tools/by-exe/bin");
+    OtherEntry byLocation(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, product + "-a", "InstallLocation", other);
+    OtherEntry byUninstaller(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, product + "-b", "UninstallString",
+                             bin + PATH_SEP + "tool.exe /uninstall");
+    OtherEntry own(HKEY_CURRENT_USER, 0, product, "InstallLocation", Path("Tools/mine"));
+
+    std::string out = Deploy();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: 0\n") << out;
+    for (const std::string& rel : kept) EXPECT_EQ(Read(Path("Tools/" + rel)), "kept " + rel) << rel;
+    for (const char* rel : {"Tools/harbo.dll", "Tools/sub", "Tools/empty", "Tools/cache", "Tools/mine",
+                            "Tools/a/b/plain.txt", "Tools/link"})
+        EXPECT_FALSE(Exists(rel)) << rel;
+    for (int i = 0; i < 50 && fs::exists(exe); i++) Sleep(100);
+    EXPECT_FALSE(fs::exists(exe));
+    EXPECT_TRUE(Exists("outside/.git/HEAD"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    std::string log = ReadLog();
+    for (std::string line : {"repo/ (a working copy)", "a/b/sub/ (a working copy)",
+                             "a/svn/ (a working copy)", "a/fossil/ (a working copy)",
+                             "other/ (where Other Tool is installed)",
+                             "by-exe/bin/ (where Other Tool is installed)"}) {
+        for (char& c : line) c = c == '/' ? PATH_SEP : c;
+        EXPECT_NE(log.find("\nkept: " + dir + line + "\n"), std::string::npos) << line << "\n" << log;
+    }
+}
+
+// An installation folder that is itself a working copy: the entry goes,
+// nothing of the tree does; the box says why the folder is still there.
+// Test mode says the same and deletes nothing either.
+TEST_F(Lifecycle, AnInstallationThatIsAWorkingCopyStaysWhole) {
+    Register();
+    MakeDir("Tools/.Hg");
+    for (bool test : {true, false}) {
+        Result r = RunApp(exe, test ? std::vector<std::string>{"-t", "-d", product}
+                                    : std::vector<std::string>{"-u", product}, {Yes, Ok});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.out.find("kept: " + dir + " (a working copy)\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("\n-> "), std::string::npos) << r.out;
+        ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                        {test ? "Cannot completely remove files. You must manually delete:\n'" + dir + "'."
+                              : "Successfully uninstalled 'Demo Plug-in'.\n\nThese folders were kept, "
+                                "as they are not the plug-in's:\n" + dir, "OK"}});
+        for (const char* rel : {"Tools/harbo.dll", "Tools/sub/deeper/notes.txt", "Tools/empty", "Tools/.Hg"})
+            EXPECT_TRUE(Exists(rel)) << rel;
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)), test);
+    }
+}

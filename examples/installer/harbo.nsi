@@ -40,10 +40,46 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "Example installer of zarnouns.exe"
 
-Page directory
+Page directory "" "" CheckFolder
 Page instfiles
 
+; The plug-in never goes straight into a folder that already holds anything
+; but an earlier installation of it (one with zarnouns.exe): a working copy
+; or another program's files would share its folder. Such a folder gets the
+; plug-in's own folder appended, as a folder chosen with Browse does.
+Var ChosenFolder
+!macro OwnFolder
+  StrCpy $ChosenFolder ""
+  ${IfNot} ${FileExists} "$INSTDIR\zarnouns.exe"
+    FindFirst $0 $1 "$INSTDIR\*"
+    ${Do}
+      ${If} $1 != "."
+      ${AndIf} $1 != ".."
+        ${ExitDo}
+      ${EndIf}
+      FindNext $0 $1
+    ${Loop}
+    FindClose $0
+    ${If} $1 != ""
+      StrCpy $ChosenFolder $INSTDIR
+      StrCpy $INSTDIR "$INSTDIR\Harbo"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; /D= sets the folder before this runs.
+Function .onInit
+  !insertmacro OwnFolder
+FunctionEnd
+
+Function CheckFolder
+  !insertmacro OwnFolder
+FunctionEnd
+
 Section "Vostrel Harbo"
+  ${If} $ChosenFolder != ""
+    DetailPrint "$ChosenFolder already holds other files: installing into $INSTDIR"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   File "/oname=harbo.dll" "${HARBO_DLL}"
   File "/oname=zarnouns.exe" "${ZARNOUNS_EXE}"

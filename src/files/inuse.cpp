@@ -69,7 +69,7 @@ static int HasLine(const char* list, const char* line) {
 // Adds `line` to the lines in `list` (TextSize bytes) unless it is there
 // already. A line past the last that may be shown, or one that does not
 // fit, ends the list with "...". 0 once the list has ended.
-static int AddLine(char* list, int* lines, const char* line) {
+int AddLine(char* list, int* lines, const char* line) {
     if (*lines > MaxHolderLines) return 0;
     if (HasLine(list, line)) return 1;
     size_t used = strlen(list);
@@ -112,6 +112,10 @@ static int CheckEntry(int event) {
         WalkStop = 1;
         return 0;
     }
+    // A working copy or another program's folder is never entered, by any
+    // walk: the search decides, before it opens any file in it; the moves
+    // aside and the count ask what it recorded.
+    if (event == WalkEnter) return !IsKeptFolder(WalkWide, path, Mode == Search ? KeptDecide : KeptConsult);
     if (event == WalkLeave && Mode == MoveAside && WalkCountBelow > 0) RemoveFolderAtRestart(path);
     if (event != WalkFile) return 1;
     if (Mode == CountLeft) {

@@ -6,7 +6,12 @@
 // Each folder is traced as it is entered and removed right after its
 // contents; the top one's removal is the walk's result.
 static int RemoveEntry(int event) {
-    if (event == WalkEnter) printf("-> %s\n", WalkText);
+    if (event == WalkEnter) {
+        // A working copy or another program's folder, as the search for
+        // files in use recorded it: left whole, and so the folders above it.
+        if (IsKeptFolder(WalkWide, WalkText, KeptConsult)) return 0;
+        printf("-> %s\n", WalkText);
+    }
     if (event == WalkDeep) printf("too deep to walk: %s\n", WalkText);
     if (event == WalkLeave) return RemoveDirectoryW(WalkWide) ? 0 : -1;
     if (TestMode) return 1;

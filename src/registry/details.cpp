@@ -84,6 +84,8 @@ static long SizeEntries;
 
 static int AddEntrySize(int event) {
     if (event == WalkLeave) return 0;
+    // What the uninstall would keep is not counted: the walk looks itself.
+    if (event == WalkEnter && IsKeptFolder(WalkWide, WalkText, KeptQuiet)) return 0;
     WalkStop |= event == WalkDeep || ++SizeEntries > MaxEntries;
     if (event == WalkFile)
         SizeBytes += (unsigned long long)WalkEntry.nFileSizeHigh << 32 | WalkEntry.nFileSizeLow;

@@ -64,6 +64,8 @@ void Register(const char* name, const char* displayName) {
     written &= ValueSet(key, "UninstallString", command);
     written &= ValueSet(key, "QuietUninstallString", quiet);
     written &= ValueSet(key, "InstallLocation", SelfDir);
+    // The size leaves out what an uninstall would keep.
+    FindOtherPrograms(name, SelfDir);
     written &= WriteEntryDetails(key);
     KeyClose(&key);
     if (!written) SetExitCode(ExitFailed);

@@ -58,13 +58,8 @@ static int IsRootPath(const char* path) {
     return 0;
 }
 
-// What makes a folder itself: the volume and the file index, as every
-// handle to it reports them.
-struct FolderId {
-    DWORD volume, indexHigh, indexLow;
-};
-
-static int SameId(const FolderId* a, const FolderId* b) {
+// FolderId (zarnouns.h) is what makes a folder itself.
+int SameId(const FolderId* a, const FolderId* b) {
     return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
 }
 
@@ -126,7 +121,9 @@ static CompareOrdinalProc CompareOrdinal;
 // 1 when the first `n` UTF-16 units of `a` and `b` are one name to the file
 // system: every letter's case folded, as Windows folds it. Windows before
 // Vista lacks the call; there only ASCII letters are folded.
-static int SameLetters(const WCHAR* a, const WCHAR* b, int n) {
+int SameLetters(const WCHAR* a, const WCHAR* b, int n) {
+    if (CompareOrdinal == NULL)
+        CompareOrdinal = (CompareOrdinalProc)SystemProcedure("kernel32.dll", "CompareStringOrdinal");
     if (CompareOrdinal != NULL) return CompareOrdinal(a, n, b, n, TRUE) == CSTR_EQUAL;
     for (int i = 0; i < n; i++) {
         WCHAR x = a[i] >= 'a' && a[i] <= 'z' ? (WCHAR)(a[i] - 'a' + 'A') : a[i];
@@ -268,7 +265,6 @@ static int IsProgramsCsidl(int csidl) {
 static void GatherFolders(void) {
     if (Gathered) return;
     Gathered = 1;
-    CompareOrdinal = (CompareOrdinalProc)SystemProcedure("kernel32.dll", "CompareStringOrdinal");
     char folder[TextSize];
     // An application's own folder never lies inside the Windows folder
     // (nor in its aliases such as Sysnative).
@@ -402,6 +398,29 @@ int IsProtectedFolder(const char* dir) {
     if (!absolute || !CopyText(JudgedPath, sizeof JudgedPath, dir)) JudgedPath[0] = '\0';
     JudgedVerdict = verdict;
     return verdict;
+}
+
+int FolderWithin(const char* path, const FolderId* dir, FolderId* id) {
+    char plain[TextSize], full[TextSize], normal[TextSize];
+    char* filePart = NULL;
+    if (!WithoutPrefix(plain, path)) return 0;
+    DWORD length = GetFullPathNameA(plain, sizeof full, full, &filePart);
+    if (length == 0 || length >= sizeof full || !NormalizePath(normal, sizeof normal, full) ||
+        !IdentityOf(normal, id))
+        return 0;
+    for (FolderId up = *id;;) {
+        if (SameId(&up, dir)) return 1;
+        char* cut = strrchr(normal, PATH_SEP);
+        if (IsRootPath(normal) || cut == NULL) return 0;
+        *cut = '\0';
+        if (!IdentityOf(normal, &up)) return 0;
+    }
+}
+
+int FolderIdentity(const char* path, FolderId* id) {
+    char plain[TextSize], normal[TextSize];
+    return WithoutPrefix(plain, path) && NormalizePath(normal, sizeof normal, plain) &&
+           IdentityOf(normal, id);
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link

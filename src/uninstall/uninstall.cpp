@@ -54,6 +54,8 @@ void DeleteStarter(void) {
         RemovePublisherFolder(folder, 0);
         return;
     }
+    // The folder stays for what it keeps that is not the plug-in's.
+    if (KeptFolders(NULL) > 0 && _access(StarterFile, 0) != 0) return;
     // Never under its own name: a reinstall may put a new file there first.
     if (_access(StarterFile, 0) == 0) DeleteAsideAtRestart(StarterFile);
     RemoveFolderAtRestart(folder);
@@ -66,7 +68,9 @@ void DeleteStarter(void) {
 static int OnlyMovedFilesLeft(const char* location) {
     char starter[TextSize];
     if (!JoinPath(starter, sizeof starter, location, SelfName)) return 0;
-    if (!SilentMode || _stricmp(starter, SelfPath) == 0 || _access(starter, 0) != 0)
+    // An installation folder that is kept keeps the starter's file too.
+    if (!SilentMode || _stricmp(starter, SelfPath) == 0 || _access(starter, 0) != 0 ||
+        IsKeptFolderA(location, KeptConsult))
         starter[0] = '\0';
     if (CountFilesLeft(location, starter) > 0) return 0;
     CopyText(StarterFile, sizeof StarterFile, starter);
@@ -155,6 +159,8 @@ void Uninstall(const char* name) {
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
+    // The other programs are looked up once, before the first walk.
+    FindOtherPrograms(name, ReadLocation(entryKey));
     int ready = WaitUntilFilesAreFree(entryKey);
     if (ready <= 0) {
         SetExitCode(ready < 0 ? ExitFailed : ExitInUse);
@@ -172,9 +178,13 @@ void Uninstall(const char* name) {
 
     int result = RemoveInstalledFiles(entryKey);
     // What only the starter's own file keeps is removed once it has ended.
+    // A folder kept for what is not the plug-in's stays: done when no other
+    // file is left.
     location = ValueGet(entryKey, "InstallLocation");
+    char kept[TextSize];
+    int keeps = KeptFolders(kept);
     if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
-        (moved > 0 ? OnlyMovedFilesLeft(location) : OnlyStarterLeft(location)))
+        (moved > 0 || keeps ? OnlyMovedFilesLeft(location) : OnlyStarterLeft(location)))
         result = 0;
     // Test mode keeps the files: the code is the one a real run would have.
     if (result != 0 && !TestMode) SetExitCode(ExitFailed);
@@ -189,9 +199,11 @@ void Uninstall(const char* name) {
                    location != NULL ? location : "");
     } else {
         displayName = ValueGet(entryKey, "DisplayName");
-        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s",
+        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s%s%s",
                    displayName != NULL ? displayName : "",
-                   moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "");
+                   moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "",
+                   keeps ? "\n\nThese folders were kept, as they are not the plug-in's:\n" : "",
+                   kept);
     }
     TellUser(MessageBuffer);
 

@@ -413,6 +413,18 @@ LONG SubKeyPath(Store& store, HKEY key, const char* subKey, std::string& path) {
     return JoinPath(parent->path, subKey, path);
 }
 
+// Asked for the 32-bit view, HKLM\Software is its WOW6432Node, as a
+// 64-bit Windows shows it to 32-bit programs; the stand-in's programs are
+// 64-bit ones, which see Software itself.
+void InView(std::string& path, REGSAM sam) {
+    const std::string software = Lower(RootNames[2]) + "\\software";
+    if (!(sam & KEY_WOW64_32KEY) || Lower(path).compare(0, software.size(), software) != 0 ||
+        (path.size() > software.size() && path[software.size()] != '\\') ||
+        Lower(path).compare(software.size(), 12, "\\wow6432node") == 0)
+        return;
+    path.insert(software.size(), "\\WOW6432Node");
+}
+
 }  // namespace
 
 extern "C" {
@@ -423,6 +435,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     Session s(false);
     std::string path;
     LONG rc = SubKeyPath(s.store, key, subKey, path);
+    InView(path, sam);
     if (rc != ERROR_SUCCESS) return rc;
     Key* k = s.store.Find(path);
     if (!k) return ERROR_FILE_NOT_FOUND;
@@ -438,6 +451,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam,
     Session s(true);
     std::string path;
     LONG rc = SubKeyPath(s.store, key, subKey, path);
+    InView(path, sam);
     if (rc != ERROR_SUCCESS) return rc;
     bool machine = MachineIsNonAdmin() && IsMachinePath(path);
     if (machine && WantsWrite(sam)) return ERROR_ACCESS_DENIED;

@@ -70,6 +70,10 @@ typedef struct _GUID {
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
+// The registry views: HKLM\Software as 64-bit programs see it (this
+// stand-in's own), and as 32-bit ones do (under Software\WOW6432Node).
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_CREATED_NEW_KEY 1
