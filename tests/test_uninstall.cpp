@@ -358,8 +358,8 @@ TEST_F(Lifecycle, MissingOrUnsafeLocationTouchesNoFile) {
         bool present;
         std::string location, shown;
     } cases[] = {
-        {false, "", ""},
-        {true, "", ""},
+        {false, "", "<no InstallLocation>"},
+        {true, "", "<no InstallLocation>"},
     };
     for (const auto& c : cases) {
         WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, "Demo");
@@ -371,6 +371,7 @@ TEST_F(Lifecycle, MissingOrUnsafeLocationTouchesNoFile) {
                         {"Cannot completely remove files. You must manually delete:\n'" + c.shown +
                              "'.",
                          "OK"}});
+        EXPECT_EQ(r.out, "delete: " + product + " (" + c.shown + ")\n");
         EXPECT_TRUE(Exists("Tools/harbo.dll"));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
     }

@@ -80,16 +80,20 @@ int EndRun(int code) {
 }
 
 // zarnouns.log in the temporary folder of the account (the Windows one for
-// SYSTEM), begun afresh past 1 MiB. A log that cannot be written is done
+// SYSTEM), begun afresh past 1 MiB: the full one becomes zarnouns.log.old,
+// where no other run has it open (one that does keeps appending to it, and
+// nothing of its lines is lost). A log that cannot be written is done
 // without.
 static void OpenLog(void) {
-    char path[TextSize];
+    char path[TextSize], old[TextSize];
     DWORD length = GetTempPathA(sizeof path, path);
     if (length == 0 || length >= sizeof path || !AppendText(path, sizeof path, "zarnouns.log")) return;
     Log = fopen(path, "a");
-    if (Log != NULL && fseek(Log, 0, SEEK_END) == 0 && ftell(Log) > 1024L * 1024) {
+    if (Log != NULL && fseek(Log, 0, SEEK_END) == 0 && ftell(Log) > 1024L * 1024 &&
+        FormatText(old, sizeof old, "%s.old", path)) {
         fclose(Log);
-        Log = fopen(path, "w");
+        MoveFileExA(path, old, MOVEFILE_REPLACE_EXISTING);
+        Log = fopen(path, "a");
     }
     if (Log == NULL) return;
     SYSTEMTIME now;

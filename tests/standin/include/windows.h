@@ -330,8 +330,9 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
 // as on Windows; only an administrator may add them. Without the flag, a
-// rename that replaces nothing: a held file may be renamed only when it is
+// rename that replaces nothing but with MOVEFILE_REPLACE_EXISTING: a held file may be renamed only when it is
 // loaded, and the program still holds it under its new name.
+#define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
@@ -355,6 +356,14 @@ DWORD GetCurrentProcessId(void);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size,
                          LPDWORD needed);
+
+// Named mutexes, shared by every process of the machine: a lock file per
+// name in <machine>/mutex. The handle is the lock file's descriptor; a
+// wait of 0 or INFINITE takes the lock, which the process's end lets go.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+// Upper case by the host's Unicode character data, unit by unit.
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
 #ifdef __cplusplus
 }
