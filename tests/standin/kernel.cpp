@@ -316,6 +316,13 @@ std::set<OpenFile*> OpenFiles;
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
     std::string path = WinPath(name);
+    if (!path.empty() && disposition == OPEN_ALWAYS && access == FILE_APPEND_DATA) {
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return INVALID_HANDLE_VALUE;
+        OpenFile* file = new OpenFile{fd, path, false};
+        OpenFiles.insert(file);
+        return file;
+    }
     if (path.empty() || disposition != OPEN_EXISTING) {
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
@@ -431,6 +438,14 @@ BOOL CloseHandle(HANDLE handle) {
     bool gone = !file->deleteOnClose || unlink(file->path.c_str()) == 0;
     delete file;
     return gone;
+}
+
+int _open_osfhandle(intptr_t handle, int) {
+    OpenFile* file = reinterpret_cast<OpenFile*>(handle);
+    if (!OpenFiles.erase(file)) return -1;
+    int fd = file->fd;
+    delete file;
+    return fd;
 }
 
 DWORD GetFileAttributesA(LPCSTR name) {

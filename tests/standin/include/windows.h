@@ -186,6 +186,10 @@ DWORD GetLastError(void);
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
 #define OPEN_EXISTING 3
+// A file opened for appending only (a log) is made when missing, and every
+// write goes to its end.
+#define FILE_APPEND_DATA 0x4
+#define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 // A folder opens only with backup semantics, and then for no access.
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
