@@ -388,7 +388,8 @@ TEST_F(Lifecycle, ASecondUninstallWhileTheFirstAsksIsRefused) {
     for (char& c : upper) c = (char)toupper((unsigned char)c);
     std::vector<Result> seconds;
     Result first = RunApp(exe, {"-u", product}, {Yes, Ok}, "", nullptr, [&] {
-        for (const char* option : {"-u", "-d"}) seconds.push_back(RunApp(exe, {option, upper}, {Ok}));
+        for (const char* option : {"-u", "-d"})
+            seconds.push_back(RunApp(exe, {option, upper}, {Ok}));
         EXPECT_TRUE(Exists("Tools/sub/deeper/notes.txt"));
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
     });
@@ -583,7 +584,8 @@ TEST_F(Deployment, TwoAtOnceOneRemovesTheOtherWaitsItsTurn) {
     std::thread second([&] { other = RunApp(exe, {"-s", "-u", product}); });
     Result r = RunApp(exe, {"-s", "-u", product});
     second.join();
-    EXPECT_EQ((std::multiset<int>{r.exitCode, other.exitCode}), (std::multiset<int>{0, PlatformExit(1618)}));
+    EXPECT_EQ((std::multiset<int>{r.exitCode, other.exitCode}),
+              (std::multiset<int>{0, PlatformExit(1618)}));
     for (int i = 0; i < 50 && Exists("Tools"); i++) Sleep(100);
     EXPECT_FALSE(Exists("Tools"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));

@@ -22,7 +22,8 @@ static int LockEntry(const char* name, int keep) {
     if (length > 240) {
         DWORD hash = 2166136261u;
         for (int i = 16; i < length; i++) hash = (hash ^ mutexName[i]) * 16777619u;
-        for (int i = 0; i < 8; i++) mutexName[232 + i] = (WCHAR)"0123456789ABCDEF"[hash >> (28 - 4 * i) & 15];
+        for (int i = 0; i < 8; i++)
+            mutexName[232 + i] = (WCHAR)"0123456789ABCDEF"[hash >> (28 - 4 * i) & 15];
         mutexName[240] = 0;
     }
     HANDLE mutex = CreateMutexW(NULL, FALSE, mutexName);

@@ -167,9 +167,11 @@ void Uninstall(const char* name) {
 
     if (result != 0) {
         FormatText(MessageBuffer, sizeof MessageBuffer,
-                   "Cannot completely remove files. You must manually delete:\n'%s'.", shownLocation);
+                   "Cannot completely remove files. You must manually delete:\n'%s'.",
+                   shownLocation);
     } else {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s", displayName,
+        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s",
+                   displayName,
                    moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "");
     }
     TellUser(MessageBuffer);

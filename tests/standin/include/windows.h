@@ -334,8 +334,9 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
 // as on Windows; only an administrator may add them. Without the flag, a
-// rename that replaces nothing but with MOVEFILE_REPLACE_EXISTING: a held file may be renamed only when it is
-// loaded, and the program still holds it under its new name.
+// rename that replaces nothing but with MOVEFILE_REPLACE_EXISTING: a held
+// file may be renamed only when it is loaded, and the program still holds
+// it under its new name.
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
