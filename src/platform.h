@@ -13,6 +13,7 @@
 #include <restartmanager.h>
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
 #include <stdio.h>

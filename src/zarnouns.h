@@ -122,10 +122,15 @@ int WriteEntryDetails(HKEY key);
 // ---- src/uninstall: relaunch from the temporary directory, uninstall ----
 
 // Checks the name and opens its Uninstall entry into KeyPath and CurrentRoot:
-// 1. 0 after telling the user "'name' not installed!" (or of a bad name).
-// -1, telling nothing, when the entry is under HKEY_LOCAL_MACHINE only and
-// this process may not change it: it needs an administrator's rights.
-int OpenProductEntry(const char* name, HKEY* key);
+// 1. 0 after telling the user "'name' not installed!" (or of a bad name),
+// or, while another uninstall of the entry runs, that it is already running
+// (exit code 1618). -1, telling nothing, when the entry is under
+// HKEY_LOCAL_MACHINE only and this process may not change it: it needs an
+// administrator's rights. With `keep`, this process holds the entry's lock
+// from here to its end; without, the lock is only looked at.
+int OpenProductEntry(const char* name, HKEY* key, int keep);
+// The entry's DisplayName (read into ValueBuffer), or `name` where it has none.
+const char* ShownName(HKEY key, const char* name);
 void TellNeedsAdministrator(const char* name);
 void StartUninstall(const char* name);
 // Copies the executable into a new folder of its own in the temporary

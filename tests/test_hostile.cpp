@@ -99,8 +99,10 @@ TEST_F(Hostile, EntryValuesOfOtherTypesAndSizes) {
     } cases[] = {
         {REG_BINARY, "Bin", "Bin"},
         {REG_DWORD, std::string("\x41\x42\0\0", 4), "AB"},
-        {REG_SZ, std::string(1024, 'x'), ""},
-        {REG_SZ, std::string(1025, 'x'), ""},
+        // None to show: the key name stands for it.
+        {REG_SZ, "", product},
+        {REG_SZ, std::string(1024, 'x'), product},
+        {REG_SZ, std::string(1025, 'x'), product},
     };
     for (const auto& c : cases) {
         WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", c.type, c.bytes);
@@ -164,9 +166,10 @@ Listing ListTree(const std::string& root, const Skip& skip = nullptr) {
 }
 
 // In the sandbox: everything but the installation folder and the stand-in's
-// own bookkeeping files (registry, box answers and log) that every run rewrites.
+// own bookkeeping files (registry, box answers and log, the mutexes' lock
+// files) that every run rewrites.
 bool InstallationOrBookkeeping(const std::string& rel, bool folder) {
-    if (rel == "Tools" || rel == "machine/temp") return true;
+    if (rel == "Tools" || rel == "machine/temp" || rel.rfind("machine/mutex", 0) == 0) return true;
     return !folder && rel.rfind("machine/", 0) == 0 && rel.find('/', 8) == std::string::npos;
 }
 

@@ -257,7 +257,9 @@ TEST_F(Registration, SilentLogBeginsAfreshPastOneMebibyteAndIsNotNeeded) {
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     f.close();
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    // Only this run's first and last lines.
+    // Only this run's first and last lines; the full log is kept aside whole.
+    EXPECT_EQ(std::filesystem::file_size(log + ".old"), 1024u * 1024 + 1);
+    std::filesystem::remove(log + ".old");
     EXPECT_EQ(text.find("xx"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
     EXPECT_EQ(text.substr(text.find('\n')), "\nexit code: 1639\n");

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <thread>
 
 #include "harness.h"
 
@@ -358,8 +360,8 @@ TEST_F(Lifecycle, MissingOrUnsafeLocationTouchesNoFile) {
         bool present;
         std::string location, shown;
     } cases[] = {
-        {false, "", ""},
-        {true, "", ""},
+        {false, "", "<no InstallLocation>"},
+        {true, "", "<no InstallLocation>"},
     };
     for (const auto& c : cases) {
         WriteValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, "Demo");
@@ -371,9 +373,48 @@ TEST_F(Lifecycle, MissingOrUnsafeLocationTouchesNoFile) {
                         {"Cannot completely remove files. You must manually delete:\n'" + c.shown +
                              "'.",
                          "OK"}});
+        EXPECT_EQ(r.out, "delete: " + product + " (" + c.shown + ")\n");
         EXPECT_TRUE(Exists("Tools/harbo.dll"));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key));
     }
+}
+
+// While an uninstall waits at its question, a second one of the entry,
+// however started and however the name is spelt, changes nothing; the
+// first, answered, goes on as if alone.
+TEST_F(Lifecycle, ASecondUninstallWhileTheFirstAsksIsRefused) {
+    Register();
+    std::string upper = product;
+    for (char& c : upper) c = (char)toupper((unsigned char)c);
+    std::vector<Result> seconds;
+    Result first = RunApp(exe, {"-u", product}, {Yes, Ok}, "", nullptr, [&] {
+        for (const char* option : {"-u", "-d"})
+            seconds.push_back(RunApp(exe, {option, upper}, {Ok}));
+        EXPECT_TRUE(Exists("Tools/sub/deeper/notes.txt"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    });
+    for (const Result& r : seconds) {
+        ExpectBoxes(r, {{"An uninstall of 'Demo Plug-in' is already running.", "OK"}});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, "");
+    }
+    ExpectBoxes(first, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                        {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+}
+
+// Another program deletes the entry while the uninstall asks: the uninstall
+// goes by the folder and name it read at its start.
+TEST_F(Lifecycle, AnEntryDeletedMeanwhileChangesNothingOfTheRun) {
+    Register();
+    Result r = RunApp(exe, {"-u", product}, {Yes, Ok}, "", nullptr,
+                      [&] { DeleteKeyTree(HKEY_LOCAL_MACHINE, EntryKey(product)); });
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
+                    {"Successfully uninstalled 'Demo Plug-in'.", "OK"}});
+    EXPECT_NE(r.out.find("\ndelete: " + product + " (" + dir + ")\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(Exists("Tools"));
 }
 
 TEST_F(Lifecycle, RefusesNamesBeforeAnythingElse) {
@@ -550,6 +591,26 @@ TEST_F(Deployment, ALoadedPlugInGoesAtTheNextRestartWith3010) {
     FreeHeldFiles();
     Restart();
     EXPECT_FALSE(Exists("Tools"));
+}
+
+// Two silent uninstalls of the entry started together, as a double click
+// does: one removes it all, the other changes nothing and ends with 1618.
+TEST_F(Deployment, TwoAtOnceOneRemovesTheOtherWaitsItsTurn) {
+    for (int i = 0; i < 2000; i++) WriteFile("Tools/many/" + std::to_string(i), "x");
+    Result other;
+    std::thread second([&] { other = RunApp(exe, {"-s", "-u", product}); });
+    Result r = RunApp(exe, {"-s", "-u", product});
+    second.join();
+    EXPECT_EQ((std::multiset<int>{r.exitCode, other.exitCode}),
+              (std::multiset<int>{0, PlatformExit(1618)}));
+    for (int i = 0; i < 50 && Exists("Tools"); i++) Sleep(100);
+    EXPECT_FALSE(Exists("Tools"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)));
+    std::string log = ReadLog();
+    // The display name, or the key name where the entry went in between.
+    EXPECT_NE(log.find("' is already running.\nexit code: 1618\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nbox: An uninstall of '"), std::string::npos) << log;
+    EXPECT_EQ(log.find("''"), std::string::npos) << log;
 }
 
 TEST_F(Deployment, AUserProfileIsRefusedAsAFailure) {

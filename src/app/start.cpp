@@ -79,17 +79,35 @@ int EndRun(int code) {
     return SilentCode;
 }
 
+// Opened for appending only: each write lands at the end as one piece,
+// however many runs write at the same time.
+static FILE* OpenToAppend(const char* path) {
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return NULL;
+    int descriptor = _open_osfhandle((intptr_t)file, _O_APPEND | _O_TEXT);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return NULL;
+    }
+    return _fdopen(descriptor, "a");
+}
+
 // zarnouns.log in the temporary folder of the account (the Windows one for
-// SYSTEM), begun afresh past 1 MiB. A log that cannot be written is done
+// SYSTEM), begun afresh past 1 MiB: the full one becomes zarnouns.log.old,
+// where no other run has it open (one that does keeps appending to it, and
+// nothing of its lines is lost). A log that cannot be written is done
 // without.
 static void OpenLog(void) {
-    char path[TextSize];
+    char path[TextSize], old[TextSize];
     DWORD length = GetTempPathA(sizeof path, path);
     if (length == 0 || length >= sizeof path || !AppendText(path, sizeof path, "zarnouns.log")) return;
-    Log = fopen(path, "a");
-    if (Log != NULL && fseek(Log, 0, SEEK_END) == 0 && ftell(Log) > 1024L * 1024) {
+    Log = OpenToAppend(path);
+    if (Log != NULL && fseek(Log, 0, SEEK_END) == 0 && ftell(Log) > 1024L * 1024 &&
+        FormatText(old, sizeof old, "%s.old", path)) {
         fclose(Log);
-        Log = fopen(path, "w");
+        MoveFileExA(path, old, MOVEFILE_REPLACE_EXISTING);
+        Log = OpenToAppend(path);
     }
     if (Log == NULL) return;
     SYSTEMTIME now;

@@ -61,7 +61,9 @@ void KeyClose(HKEY* key) {
 
 int KeyDelete(const char* path) {
     if (TestMode) return 0;
-    return RegDeleteKeyA(CurrentRoot, path != NULL ? path : KeyPath) == ERROR_SUCCESS;
+    // A key that another program deleted first is as good as deleted.
+    LONG result = RegDeleteKeyA(CurrentRoot, path != NULL ? path : KeyPath);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 char* ValueGet(HKEY key, const char* name) {

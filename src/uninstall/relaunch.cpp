@@ -4,15 +4,65 @@
 // starting it again with an administrator's rights.
 #include "zarnouns.h"
 
-int OpenProductEntry(const char* name, HKEY* key) {
+// One uninstall of an entry at a time, whoever starts it: a mutex named
+// after the entry's key name, its letters folded as the registry folds them,
+// in the Global namespace that other sessions and elevated runs share. A
+// name too long for Windows keeps its head and ends in a hash of the whole.
+// 1 when this run may go on: the mutex is then owned (also when its last
+// owner ended without letting go), up to the end of the process where
+// `keep` is set, else let go at once. A mutex this user may not open was
+// made by an elevated run and counts as held.
+static int LockEntry(const char* name, int keep) {
+    char text[TextSize];
+    WCHAR mutexName[MaxNameLength + 32];
+    FormatText(text, sizeof text, "Global\\zarnouns %s", name);
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, mutexName, MaxNameLength + 32) - 1;
+    if (length < 16) return 1;
+    CharUpperBuffW(mutexName + 16, (DWORD)length - 16);
+    if (length > 240) {
+        DWORD hash = 2166136261u;
+        for (int i = 16; i < length; i++) hash = (hash ^ mutexName[i]) * 16777619u;
+        for (int i = 0; i < 8; i++)
+            mutexName[232 + i] = (WCHAR)"0123456789ABCDEF"[hash >> (28 - 4 * i) & 15];
+        mutexName[240] = 0;
+    }
+    HANDLE mutex = CreateMutexW(NULL, FALSE, mutexName);
+    if (mutex == NULL) return GetLastError() != ERROR_ACCESS_DENIED;
+    if (WaitForSingleObject(mutex, 0) == WAIT_TIMEOUT) {
+        CloseHandle(mutex);
+        return 0;
+    }
+    if (!keep) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    return 1;
+}
+
+int OpenProductEntry(const char* name, HKEY* key, int keep) {
     if (!CheckProductName(name)) return 0;
-    if (KeyOpen(UninstallPrefix, name, KeyPath, key, 0)) return 1;
-    // Not under the user either: the machine's entry is there, but closed.
-    if (MachineResult == ERROR_ACCESS_DENIED) return -1;
-    FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
-    TellUser(MessageBuffer);
-    SetExitCode(ExitNotInstalled);
-    return 0;
+    int free = LockEntry(name, keep);
+    int found = KeyOpen(UninstallPrefix, name, KeyPath, key, 0) ? 1
+                // Not under the user either: the machine's entry is there, but closed.
+                : MachineResult == ERROR_ACCESS_DENIED ? -1
+                                                       : 0;
+    if (found && !free) {
+        FormatText(MessageBuffer, sizeof MessageBuffer, "An uninstall of '%s' is already running.",
+                   ShownName(*key, name));
+        found = 0;
+        KeyClose(key);
+        SetExitCode(ExitInUse);
+    } else if (!found) {
+        FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
+        SetExitCode(ExitNotInstalled);
+    }
+    if (!found) TellUser(MessageBuffer);
+    return found;
+}
+
+const char* ShownName(HKEY key, const char* name) {
+    const char* displayName = key != NULL ? ValueGet(key, "DisplayName") : NULL;
+    return displayName != NULL && displayName[0] != '\0' ? displayName : name;
 }
 
 void TellNeedsAdministrator(const char* name) {
@@ -55,7 +105,8 @@ static int RunElevated(const char* name) {
 
 void StartUninstall(const char* name) {
     HKEY key = NULL;
-    int found = OpenProductEntry(name, &key);
+    // Only probed here: the copy takes the entry's lock for the whole uninstall.
+    int found = OpenProductEntry(name, &key, 0);
     if (found < 0) {
         // Already elevated and still refused: asking again would not help.
         if (IsElevated()) {

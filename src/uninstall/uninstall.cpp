@@ -20,13 +20,6 @@ void ApplyRollback(const RegEntry* rows) {
     }
 }
 
-// InstallLocation, read anew into ValueBuffer; none when absent or empty.
-static const char* ReadLocation(HKEY key) {
-    const char* location = ValueGet(key, "InstallLocation");
-    if (location == NULL || location[0] == '\0') return NULL;
-    return location;
-}
-
 // The starter of a silent run waits for this copy, so its file cannot go
 // with the others: once this copy has reported, it is deleted after the
 // starter has ended (DeleteStarter).
@@ -78,20 +71,17 @@ static int OnlyMovedFilesLeft(const char* location) {
 }
 
 // Removes the installed files: the removal script, or when there is none the
-// whole tree. -1 without touching a file when there is no location or when
-// it names a folder that is not the application's own; those count as
+// whole tree. -1 without touching a file when there is no location ("") or
+// when it names a folder that is not the application's own; those count as
 // failures in test mode as well.
-static int RemoveInstalledFiles(HKEY key) {
-    const char* location = ReadLocation(key);
-    if (location == NULL || IsProtectedFolder(location)) {
-        if (location != NULL) printf("refusing to remove protected folder: %s\n", location);
+static int RemoveInstalledFiles(const char* location) {
+    if (location[0] == '\0' || IsProtectedFolder(location)) {
+        if (location[0] != '\0') printf("refusing to remove protected folder: %s\n", location);
         SetExitCode(ExitFailed);
         return -1;
     }
     int result = RunRemovalScript(location);
     if (result != -2) return result;
-    location = ReadLocation(key);
-    if (location == NULL) return -1;
     return RemoveTreeGuarded(location);
 }
 
@@ -101,12 +91,9 @@ static int RemoveInstalledFiles(HKEY key) {
 // delete files at the next restart (an administrator), the user may also go
 // on: then 2, and those files go at the restart. 0 when the user keeps the
 // installation instead, -1 when it cannot be removed whole.
-static int WaitUntilFilesAreFree(HKEY key) {
-    const char* value = ReadLocation(key);
-    char location[TextSize];
+static int WaitUntilFilesAreFree(const char* location, const char* displayName) {
     // Nothing is walked where nothing would be deleted.
-    if (value == NULL || !CopyText(location, sizeof location, value) || !IsRemovableTree(location))
-        return 1;
+    if (location[0] == '\0' || !IsRemovableTree(location)) return 1;
     char holders[TextSize];
     // Files are kept open only for a tree removal: a removal script deletes
     // by name, and the C runtime cannot open the script while it is held.
@@ -114,13 +101,12 @@ static int WaitUntilFilesAreFree(HKEY key) {
     int keep = !TestMode && !HasRemovalScript(location);
     int unmovable, found;
     while ((found = FindFilesInUse(location, holders, keep, &unmovable)) != 0) {
-        const char* displayName = ValueGet(key, "DisplayName");
         // A tree the walk cannot take whole is never begun.
         if (found < 0) {
             FormatText(MessageBuffer, sizeof MessageBuffer,
                        "Cannot uninstall '%s': the folder\n'%s'\nis nested too deeply to be "
                        "removed.",
-                       displayName != NULL ? displayName : "", holders);
+                       displayName, holders);
             TellUser(MessageBuffer);
             return -1;
         }
@@ -129,7 +115,7 @@ static int WaitUntilFilesAreFree(HKEY key) {
                        "'%s' is in use by:\n%s\n\nClose it and choose Try Again to uninstall it "
                        "now, Continue to uninstall it now and delete the files in use when "
                        "Windows restarts, or Cancel to keep it installed.",
-                       displayName != NULL ? displayName : "", holders);
+                       displayName, holders);
             int answer = AskTryContinue(MessageBuffer);
             if (answer == IDCONTINUE) return 2;
             if (answer != IDTRYAGAIN) return 0;
@@ -138,7 +124,7 @@ static int WaitUntilFilesAreFree(HKEY key) {
         FormatText(MessageBuffer, sizeof MessageBuffer,
                    "Cannot uninstall '%s' while it is in use by:\n%s\n\n"
                    "Close it and choose Retry, or Cancel to keep it installed.",
-                   displayName != NULL ? displayName : "", holders);
+                   displayName, holders);
         if (AskRetry(MessageBuffer) != IDRETRY) return 0;
     }
     return 1;
@@ -146,22 +132,29 @@ static int WaitUntilFilesAreFree(HKEY key) {
 
 void Uninstall(const char* name) {
     HKEY entryKey = NULL;
-    int found = OpenProductEntry(name, &entryKey);
+    int found = OpenProductEntry(name, &entryKey, 1);
     if (found < 0) TellNeedsAdministrator(name);
     if (found <= 0) return;
     HKEY entryRoot = CurrentRoot;
+    // Both as the entry holds them now: the run goes by them to its end,
+    // also when another program deletes the entry meanwhile. No location is
+    // "", shown as a mark.
+    char displayName[TextSize], location[TextSize];
+    CopyText(displayName, sizeof displayName, ShownName(entryKey, name));
+    const char* value = ValueGet(entryKey, "InstallLocation");
+    CopyText(location, sizeof location, value != NULL ? value : "");
+    const char* shownLocation = location[0] != '\0' ? location : "<no InstallLocation>";
 
-    const char* displayName = ValueGet(entryKey, "DisplayName");
     FormatText(MessageBuffer, sizeof MessageBuffer,
                "Are you sure to uninstall '%s'?\nAll files will be removed.\n\n"
                "(Please close all running sessions)",
-               displayName != NULL ? displayName : "");
+               displayName);
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
     // The other programs are looked up once, before the first walk.
-    FindOtherPrograms(name, ReadLocation(entryKey));
-    int ready = WaitUntilFilesAreFree(entryKey);
+    FindOtherPrograms(name, location);
+    int ready = WaitUntilFilesAreFree(location, displayName);
     if (ready <= 0) {
         SetExitCode(ready < 0 ? ExitFailed : ExitInUse);
         exit(EndRun(1));
@@ -169,21 +162,19 @@ void Uninstall(const char* name) {
 
     ApplyRollback(UnregisterEntries);
 
-    const char* location = ValueGet(entryKey, "InstallLocation");
-    printf("delete: %s (%s)\n", name, location != NULL ? location : "");
+    printf("delete: %s (%s)\n", name, shownLocation);
     // The files in use go aside first, to be deleted at the restart with the
     // folders that then hold them; the removal takes the rest. In test mode
     // nothing is renamed.
-    int moved = ready == 2 && !TestMode && location != NULL ? MoveFilesInUseAside(location) : 0;
+    int moved = ready == 2 && !TestMode && location[0] != '\0' ? MoveFilesInUseAside(location) : 0;
 
-    int result = RemoveInstalledFiles(entryKey);
+    int result = RemoveInstalledFiles(location);
     // What only the starter's own file keeps is removed once it has ended.
     // A folder kept for what is not the plug-in's stays: done when no other
     // file is left.
-    location = ValueGet(entryKey, "InstallLocation");
     char kept[TextSize];
     int keeps = KeptFolders(kept);
-    if (result != 0 && !TestMode && location != NULL && IsRemovableTree(location) &&
+    if (result != 0 && !TestMode && location[0] != '\0' && IsRemovableTree(location) &&
         (moved > 0 || keeps ? OnlyMovedFilesLeft(location) : OnlyStarterLeft(location)))
         result = 0;
     // Test mode keeps the files: the code is the one a real run would have.
@@ -196,11 +187,10 @@ void Uninstall(const char* name) {
     if (result != 0) {
         FormatText(MessageBuffer, sizeof MessageBuffer,
                    "Cannot completely remove files. You must manually delete:\n'%s'.",
-                   location != NULL ? location : "");
+                   shownLocation);
     } else {
-        displayName = ValueGet(entryKey, "DisplayName");
         FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s%s%s",
-                   displayName != NULL ? displayName : "",
+                   displayName,
                    moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "",
                    keeps ? "\n\nThese folders were kept, as they are not the plug-in's:\n" : "",
                    kept);

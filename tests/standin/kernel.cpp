@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -15,6 +16,8 @@
 #include <windows.h>
 
 #include <time.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <map>
@@ -251,14 +254,14 @@ BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-    if (from && to && flags == 0) {
+    if (from && to && (flags & ~MOVEFILE_REPLACE_EXISTING) == 0) {
         std::string source = WinPath(from), target = WinPath(to);
         struct stat st;
         if (!MachineHolder(source).empty() && !MachineLoaded(source)) {
             errno = ETXTBSY;
             return FALSE;
         }
-        if (lstat(target.c_str(), &st) == 0) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING) && lstat(target.c_str(), &st) == 0) {
             errno = EEXIST;
             return FALSE;
         }
@@ -313,6 +316,13 @@ std::set<OpenFile*> OpenFiles;
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
     std::string path = WinPath(name);
+    if (!path.empty() && disposition == OPEN_ALWAYS && access == FILE_APPEND_DATA) {
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return INVALID_HANDLE_VALUE;
+        OpenFile* file = new OpenFile{fd, path, false};
+        OpenFiles.insert(file);
+        return file;
+    }
     if (path.empty() || disposition != OPEN_EXISTING) {
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
@@ -428,6 +438,14 @@ BOOL CloseHandle(HANDLE handle) {
     bool gone = !file->deleteOnClose || unlink(file->path.c_str()) == 0;
     delete file;
     return gone;
+}
+
+int _open_osfhandle(intptr_t handle, int) {
+    OpenFile* file = reinterpret_cast<OpenFile*>(handle);
+    if (!OpenFiles.erase(file)) return -1;
+    int fd = file->fd;
+    delete file;
+    return fd;
 }
 
 DWORD GetFileAttributesA(LPCSTR name) {
@@ -744,6 +762,10 @@ std::map<pid_t, DWORD> ExitCodes;  // of the children waited for
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (HandleFd(handle) >= 0)  // a mutex
+        return flock(HandleFd(handle), LOCK_EX | (milliseconds == INFINITE ? 0 : LOCK_NB)) == 0
+                   ? WAIT_OBJECT_0
+                   : WAIT_TIMEOUT;
     pid_t pid = (pid_t)(uintptr_t)handle;
     if (ExitCodes.count(pid)) return WAIT_OBJECT_0;
     for (DWORD waited = 0;; waited += 10) {
@@ -819,6 +841,29 @@ void _makepath(char* path, const char* drive, const char* dir, const char* name,
         out += ext;
     }
     memcpy(path, out.c_str(), out.size() + 1);
+}
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name) {
+    std::string dir = MachinePath("mutex");
+    MachineMakeDirs(dir);
+    char file[32];
+    snprintf(file, sizeof file, "/%zx", std::hash<std::u16string>()(name ? name : u""));
+    int fd = open((dir + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return NULL;
+    HANDLE mutex = FdHandle(fd);
+    if (owned) WaitForSingleObject(mutex, INFINITE);
+    return mutex;
+}
+
+BOOL ReleaseMutex(HANDLE mutex) { return flock(HandleFd(mutex), LOCK_UN) == 0; }
+
+DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    for (DWORD i = 0; i < length; i++) {
+        wint_t upper = unicode ? towupper_l((wint_t)text[i], unicode) : towupper((wint_t)text[i]);
+        if (upper <= 0xFFFF && (text[i] < 0xD800 || text[i] > 0xDFFF)) text[i] = (WCHAR)upper;
+    }
+    return length;
 }
 
 }  // extern "C"

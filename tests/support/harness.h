@@ -3,6 +3,7 @@
 // helpers that check type, byte count and bytes.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,12 @@ std::string DeployPath();
 std::string AppFileName();
 // Starts `exe` with `args`, answers its boxes (and those of the processes it
 // starts) in order, waits for all of them with a hard timeout. `argv0`
-// replaces the program name on the command line when given.
+// replaces the program name on the command line when given. `atFirstBox`
+// runs while the first box waits for its answer; a run it makes answers
+// only its own boxes.
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
            const std::vector<Answer>& answers = {}, const std::string& cwd = "",
-           const char* argv0 = nullptr);
+           const char* argv0 = nullptr, const std::function<void()>& atFirstBox = nullptr);
 // A Windows exit code as this platform reports it (the low 8 bits on POSIX).
 int PlatformExit(int windowsCode);
 // Wine counts a NUL that follows a REG_SZ's bytes; the stand-in stores bytes exactly.

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -127,18 +128,24 @@ static double Now() {
 }
 
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
-           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0) {
+           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0,
+           const std::function<void()>& atFirstBox) {
     Result r;
-    {
+    auto writeAnswers = [&] {
         std::ofstream f(MachinePath("answers"));
         for (Answer a : answers) f << AnswerWord(a) << "\n";
-    }
+    };
+    writeAnswers();
     fs::remove(MachinePath("boxes.log"));
-    int out[2];
-    if (pipe(out) != 0) return r;
+    int out[2], go[2];
+    if (pipe(out) != 0 || pipe(go) != 0) return r;
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // Started once its process group's boxes are held (see below).
+        char c;
+        close(go[1]);
+        if (read(go[0], &c, 1) != 1) _exit(126);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         dup2(out[1], 1);
@@ -153,13 +160,27 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
         _exit(127);
     }
     close(out[1]);
+    // With atFirstBox, the stand-in holds the first box of the run's process
+    // group until the file "hold.PGID" has gone.
+    std::string hold = MachinePath("hold." + std::to_string(pid)), boxes = MachinePath("boxes.log");
+    if (atFirstBox) std::ofstream(hold) << "hold\n";
+    close(go[0]);
+    if (write(go[1], "g", 1) != 1) ADD_FAILURE() << "cannot start " << exe;
+    close(go[1]);
     // Read until every process holding the output has ended (the copy that
     // "-u" starts inherits it), within a hard limit.
     double deadline = Now() + 30;
     char buf[4096];
     for (;;) {
+        std::error_code ec;
+        if (fs::exists(hold) && fs::file_size(boxes, ec) + 1 > 1) {  // (uintmax_t)-1 when none
+            r.boxes = TakeBoxes();
+            atFirstBox();
+            writeAnswers();
+            fs::remove(hold);
+        }
         pollfd p{out[0], POLLIN, 0};
-        int left = (int)((deadline - Now()) * 1000);
+        int left = std::min((int)((deadline - Now()) * 1000), fs::exists(hold) ? 10 : 1 << 30);
         if (left <= 0) {
             r.timedOut = true;
             kill(-pid, SIGKILL);
@@ -174,7 +195,9 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.boxes = TakeBoxes();
+    fs::remove(hold);
+    std::vector<Box> later = TakeBoxes();
+    r.boxes.insert(r.boxes.end(), later.begin(), later.end());
     fs::remove(MachinePath("answers"));
     return r;
 }

@@ -138,8 +138,12 @@ static std::string Quote(const std::string& arg) {
 }
 
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
-           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0) {
+           const std::vector<Answer>& answers, const std::string& cwd, const char* argv0,
+           const std::function<void()>& atFirstBox) {
     Result r;
+    // Boxes shown already are another run's.
+    std::set<HWND> seen;
+    for (HWND box; (box = FindNewBox(seen)) != NULL;) seen.insert(box);
     SECURITY_ATTRIBUTES sa{sizeof sa, NULL, TRUE};
     HANDLE readEnd, writeEnd;
     CreatePipe(&readEnd, &writeEnd, &sa, 0);
@@ -177,7 +181,7 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     std::set<DWORD> owners;
     size_t used = 0;
     std::thread answerer([&] {
-        std::set<HWND> seen;
+        bool first = true;
         while (!stop) {
             HWND box = FindNewBox(seen);
             if (box == NULL) {
@@ -196,6 +200,8 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
             // A box of the started copy is answered only once the first
             // process has ended, so that it no longer holds its executable.
             if (owner != pi.dwProcessId) WaitForSingleObject(pi.hProcess, 10000);
+            if (first && atFirstBox) atFirstBox();
+            first = false;
             for (; used < answers.size() && answers[used] == Free; used++) FreeHeldFiles();
             PressAnswer(box, used < answers.size() ? answers[used] : Close);
             used++;

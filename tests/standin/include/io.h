@@ -6,6 +6,10 @@
 extern "C" {
 #endif
 int _access(const char* path, int mode);
+// A file opened by CreateFileA as a C runtime descriptor, which then owns it.
+#define _O_APPEND 0x0008
+#define _O_TEXT 0x4000
+int _open_osfhandle(intptr_t handle, int flags);
 #ifdef __cplusplus
 }
 #endif

@@ -19,3 +19,4 @@ FILE* StandInOpenFile(const char* path, const char* mode);
 }
 #endif
 #define fopen StandInOpenFile
+#define _fdopen fdopen

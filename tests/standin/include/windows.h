@@ -190,6 +190,10 @@ DWORD GetLastError(void);
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
 #define OPEN_EXISTING 3
+// A file opened for appending only (a log) is made when missing, and every
+// write goes to its end.
+#define FILE_APPEND_DATA 0x4
+#define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 // A folder opens only with backup semantics, and then for no access.
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
@@ -352,8 +356,10 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Deletions after the next restart go to the registry value
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\PendingFileRenameOperations,
 // as on Windows; only an administrator may add them. Without the flag, a
-// rename that replaces nothing: a held file may be renamed only when it is
-// loaded, and the program still holds it under its new name.
+// rename that replaces nothing but with MOVEFILE_REPLACE_EXISTING: a held
+// file may be renamed only when it is loaded, and the program still holds
+// it under its new name.
+#define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HLOCAL LocalFree(HLOCAL memory);
@@ -377,6 +383,14 @@ DWORD GetCurrentProcessId(void);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size,
                          LPDWORD needed);
+
+// Named mutexes, shared by every process of the machine: a lock file per
+// name in <machine>/mutex. The handle is the lock file's descriptor; a
+// wait of 0 or INFINITE takes the lock, which the process's end lets go.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+// Upper case by the host's Unicode character data, unit by unit.
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
 #ifdef __cplusplus
 }
