@@ -595,12 +595,29 @@ TEST_F(Deployment, ALoadedPlugInGoesAtTheNextRestartWith3010) {
 
 // Two silent uninstalls of the entry started together, as a double click
 // does: one removes it all, the other changes nothing and ends with 1618.
+// On a machine so busy that the second starts only after the first has
+// ended, it finds no entry (1605) or no program: then the pair is tried again.
 TEST_F(Deployment, TwoAtOnceOneRemovesTheOtherWaitsItsTurn) {
-    for (int i = 0; i < 2000; i++) WriteFile("Tools/many/" + std::to_string(i), "x");
-    Result other;
-    std::thread second([&] { other = RunApp(exe, {"-s", "-u", product}); });
-    Result r = RunApp(exe, {"-s", "-u", product});
-    second.join();
+    Result r, other;
+    for (int attempt = 0; attempt < 4; attempt++) {
+        if (attempt > 0) {
+            for (int i = 0; i < 50 && Exists("Tools"); i++) Sleep(100);
+            Install("Tools");
+            Register();
+            fs::remove(LogPath());
+        }
+        for (int i = 0; i < 2000; i++) WriteFile("Tools/many/" + std::to_string(i), "x");
+        bool late = false;
+        std::thread second([&] {
+            late = !fs::exists(fs::u8path(exe));
+            if (!late) other = RunApp(exe, {"-s", "-u", product});
+        });
+        r = RunApp(exe, {"-s", "-u", product});
+        second.join();
+        if (!late && std::multiset<int>{r.exitCode, other.exitCode} !=
+                         std::multiset<int>{0, PlatformExit(1605)})
+            break;
+    }
     EXPECT_EQ((std::multiset<int>{r.exitCode, other.exitCode}),
               (std::multiset<int>{0, PlatformExit(1618)}));
     for (int i = 0; i < 50 && Exists("Tools"); i++) Sleep(100);
