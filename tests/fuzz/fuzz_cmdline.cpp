@@ -16,13 +16,9 @@
 
 #include "fuzz_sandbox.h"
 
-namespace {
+using namespace fz;
 
-using fz::Box;
-using fz::Cut;
-using fz::Fail;
-using fz::Show;
-using fz::Values;
+namespace {
 
 const char About[] =
     "For more information about this utility, contact zarno's support.\n\r"

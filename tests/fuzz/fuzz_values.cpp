@@ -33,13 +33,9 @@
 
 #include "fuzz_sandbox.h"
 
-namespace {
+using namespace fz;
 
-using fz::Box;
-using fz::Cut;
-using fz::Fail;
-using fz::Show;
-using fz::Values;
+namespace {
 
 struct Reader {
     const uint8_t* data;
