@@ -92,17 +92,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes, mode_t 
     close(fd);
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::string out;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == NULL) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
-    fclose(file);
-    return out;
-}
-
 inline std::string MakeTempDir(const std::string& parent, const std::string& stem) {
     std::string pattern = parent + "/" + stem + "-XXXXXX";
     if (mkdtemp(&pattern[0]) == NULL) Fail("cannot make " + pattern, strerror(errno));
@@ -176,6 +165,10 @@ using Entries = std::map<std::string, char>;
 // entry made, removed or moved in a watched directory, whoever does it, and
 // every directory of the sandbox is watched. Sync reads the reports.
 inline Entries Present;
+// What left Present since the start of the current run.
+inline Entries Gone;
+// Whether every item of the layout is present (Restore has nothing to do).
+inline bool Complete = false;
 inline int Watcher = -1;
 inline std::map<int, std::string> Watched;  // directory (relative) by watch
 
@@ -227,15 +220,28 @@ inline void WatchAll() {
     Watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (Watcher < 0) Fail("cannot watch the sandbox", strerror(errno));
     Watched.clear();
+    for (const auto& entry : Present) Gone.insert(entry);
     Present.clear();
+    Complete = false;
     Walk("", Present, true);
+}
+
+// The paths of the layout's items.
+inline bool InLayout(const std::string& rel) {
+    static std::map<std::string, char> items;
+    if (items.empty())
+        for (const Item& item : Layout()) items[item.path] = item.kind;
+    return items.count(rel) != 0;
 }
 
 // Takes `rel` and what lay below it out of Present.
 inline void Forget(const std::string& rel) {
     auto it = Present.lower_bound(rel);
-    while (it != Present.end() && (it->first == rel || Under(it->first, rel)))
+    while (it != Present.end() && (it->first == rel || Under(it->first, rel))) {
+        if (InLayout(it->first)) Complete = false;
+        Gone.insert(*it);
         it = Present.erase(it);
+    }
     for (auto w = Watched.begin(); w != Watched.end();)
         w = Under(w->second, rel) ? Watched.erase(w) : std::next(w);
 }
@@ -281,6 +287,8 @@ inline void Sync() {
 
 // Puts back each item of the layout that is not present.
 inline void Restore() {
+    Sync();
+    if (Complete) return;
     for (const Item& item : Layout()) {
         if (Present.count(item.path)) continue;
         std::string path = Box.root + "/" + item.path;
@@ -294,6 +302,7 @@ inline void Restore() {
             Fail("cannot link " + path, strerror(errno));
         }
     }
+    Complete = true;
     Sync();
 }
 
@@ -321,14 +330,6 @@ inline void LeaveSandbox() {
 // A path as the program sees it from its current directory.
 inline std::string FromSandbox(const std::string& path) {
     return !path.empty() && path[0] == '/' ? path : Box.cwd + "/" + path;
-}
-
-// What was in `before` and is not in `after`.
-inline Entries Removed(const Entries& before, const Entries& after) {
-    Entries out;
-    for (const auto& entry : before)
-        if (after.find(entry.first) == after.end()) out.insert(entry);
-    return out;
 }
 
 inline std::string Listing(const Entries& entries) {
@@ -711,8 +712,7 @@ inline void ExpectIntact(const std::string& context) {
 // but the product "demo"'s `entry` under HKLM and/or HKCU, the user an
 // administrator or not, Yes to the first four boxes.
 inline void NewMachine(bool inMachine, bool inUser, const Values& entry, bool nonAdmin) {
-    ResetMachine();
-    Restore();
+    Restore();  // the last run's PutBackAtEnd did the rest
     std::string key = EntryPrefix + std::string("demo");
     if (inMachine) WriteKey(HKEY_LOCAL_MACHINE, key, entry);
     if (inUser) WriteKey(HKEY_CURRENT_USER, key, entry);
@@ -723,8 +723,8 @@ inline void NewMachine(bool inMachine, bool inUser, const Values& entry, bool no
 struct Outcome {
     std::string trace;    // standard output
     std::string context;  // what the run was, and its trace: for failure reports
-    Entries before;       // the sandbox before the run
-    Entries removed;      // what the run removed from it
+    Entries install;      // what the installation folder held before the run
+    Entries removed;      // what the run removed from the sandbox
 };
 
 // Puts the machine back at the end of a run too, so that every run ends with
@@ -746,7 +746,10 @@ inline Outcome Run(const std::vector<std::string>& args, const std::string& abou
     Starts.clear();
     Outcome out;
     Sync();
-    out.before = Present;
+    Gone.clear();
+    for (auto it = Present.lower_bound("install");
+         it != Present.end() && it->first.compare(0, 7, "install") == 0; ++it)
+        if (Under(it->first, "install")) out.install.insert(*it);
     std::vector<std::string> storage = {Box.self};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -768,7 +771,9 @@ inline Outcome Run(const std::vector<std::string>& args, const std::string& abou
              "walk:\n" + Listing(Snapshot()) + "watch:\n" + Listing(Present) + out.context);
     ExpectIntact(out.context);
     if (leaked != 0) Fail(std::to_string(leaked) + " registry key(s) left open", out.context);
-    out.removed = Removed(out.before, Present);
+    // What went and is not back: the run removed it.
+    for (const auto& entry : Gone)
+        if (!Present.count(entry.first)) out.removed.insert(entry);
     return out;
 }
 
