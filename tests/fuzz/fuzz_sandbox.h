@@ -12,11 +12,12 @@
 //   every path a target lets the program act on is resolved first (symbolic
 //   links followed) and replaced when it leads outside;
 // - a canary directory next to the sandbox must survive every input.
-// Runs are independent: before each, the registry and the boxes and answers
+// Runs are independent: after each, the registry and the boxes and answers
 // (which the stand-in keeps in memory) and the sandbox's files are put back,
-// and the program's globals are cleared as a new process would find them.
-// Only what the last run removed is put back: the walk of the sandbox after
-// each run tells what.
+// and before each the program's globals are cleared as a new process would
+// find them. Of the files, only what the run removed is put back: the
+// kernel's reports of the changes in the sandbox's directories tell what
+// (see Present).
 #pragma once
 
 #include <dirent.h>
