@@ -16,13 +16,9 @@
 
 #include "fuzz_sandbox.h"
 
-namespace {
+using namespace fz;
 
-using fz::Box;
-using fz::Cut;
-using fz::Fail;
-using fz::Show;
-using fz::Values;
+namespace {
 
 const char About[] =
     "For more information about this utility, contact zarno's support.\n\r"
@@ -125,42 +121,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (args[i] == "-s") return -1;
 
     // The machine before the run, and the model's copy of it.
-    fz::ResetMachine();
-    fz::Restore();
-    if (unlink((Box.temp + "zarnouns").c_str()) != 0 && errno != ENOENT) Fail("cannot clear temp");
     Machine model;
     Values demo = Entry(DemoDisplay, Quoted(Box.self) + " -u " + Quoted("demo"), Box.install);
-    for (int root = 0; root < 2; root++) {
-        if (!(flags & (1 << root))) continue;
-        fz::WriteKey(RootKey(root), fz::EntryPrefix + std::string("demo"), demo);
-        model.entries[root]["demo"] = demo;
-    }
-    if (flags & 4) {
-        fz::SetNonAdmin();
-        model.nonAdmin = true;
-    }
-    fz::AnswerYes(4);
-    fz::FreshProcessState();
-    fz::Starts.clear();
-    std::map<std::string, char> before = fz::Snapshot();
+    for (int root = 0; root < 2; root++)
+        if (flags & (1 << root)) model.entries[root]["demo"] = demo;
+    model.nonAdmin = flags & 4;
+    fz::PutBackAtEnd putBack;
+    fz::NewMachine(flags & 1, flags & 2, demo, model.nonAdmin);
+    fz::PutFile(Box.temp.substr(Box.root.size() + 1) + "zarnouns", NULL);
 
-    std::vector<std::string> storage = args;
-    std::vector<char*> argv;
-    for (std::string& a : storage) argv.push_back(&a[0]);
-    argv.push_back(NULL);
-    fz::BeginTrace();
-    fz::EnterSandbox();
-    int rc = AppMain((int)args.size(), argv.data());
-    fz::LeaveSandbox();
-    std::string trace = fz::EndTrace();
-    int leaked = fz::CloseOpenKeys();
-
-    std::string context = "command line:";
-    for (size_t i = 1; i < args.size(); i++) context += " " + Show(args[i]);
-    context += "\nstandard output:\n" + trace;
-    if (rc != 0) Fail("AppMain returned " + std::to_string(rc), context);
-    fz::ExpectIntact(context);
-    if (leaked != 0) Fail(std::to_string(leaked) + " registry key(s) left open", context);
+    std::string about = "command line:";
+    for (size_t i = 1; i < args.size(); i++) about += " " + Show(args[i]);
+    fz::Outcome run = fz::Run(std::vector<std::string>(args.begin() + 1, args.end()), about);
+    const std::string& trace = run.trace;
+    const std::string& context = run.context;
     if (SelfPath != Box.self || SelfDir != Box.install || strcmp(SelfName, "zarnouns") != 0)
         Fail("the executable was located wrongly", std::string(SelfPath) + "\n" + context);
 
@@ -261,11 +235,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Files: only a confirmed uninstall outside test mode removes anything,
     // and then exactly the installation folder and what it holds.
-    std::map<std::string, char> removed = fz::Removed(before, fz::Snapshot());
-    std::map<std::string, char> expected;
+    const fz::Entries& removed = run.removed;
+    fz::Entries expected;
     if (removesInstall)
-        for (const auto& entry : before)
-            if (fz::Under(entry.first, "install")) expected.insert(entry);
+        expected = run.install;
     if (removed != expected)
         Fail("unexpected removals",
              "removed:\n" + fz::Listing(removed) + "expected:\n" + fz::Listing(expected) + context);

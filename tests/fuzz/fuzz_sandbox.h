@@ -5,27 +5,34 @@
 // - the target is linked with --wrap=CreateProcessA, so the program's process
 //   start lands in __wrap_CreateProcessA below, which starts nothing (Setup
 //   checks that the wrap is in effect before the first input);
-// - standard input is /dev/null and every box is answered from the machine's
-//   answers file, so no box ever waits for a person;
+// - standard input is /dev/null and every box is answered from the answers
+//   the stand-in is given, so no box ever waits for a person;
 // - the machine directory, the temporary directory, the special folders, the
 //   home directory and the current directory all lie inside the sandbox, and
 //   every path a target lets the program act on is resolved first (symbolic
 //   links followed) and replaced when it leads outside;
 // - a canary directory next to the sandbox must survive every input.
-// Runs are independent: before each, the registry, the boxes and answers and
-// the sandbox's files are put back, and the program's globals are cleared as
-// a new process would find them.
+// Runs are independent: after each, the registry and the boxes and answers
+// (which the stand-in keeps in memory) and the sandbox's files are put back,
+// and before each the program's globals are cleared as a new process would
+// find them. Of the files, only what the run removed is put back: the
+// kernel's reports of the changes in the sandbox's directories tell what
+// (see Present).
 #pragma once
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -41,23 +48,8 @@ namespace fs = std::filesystem;
 
 // ---- Reporting ------------------------------------------------------------
 
-// Bytes as C escapes, for failure reports.
-inline std::string Show(const std::string& bytes) {
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-            out.push_back((char)c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out.push_back((char)c);
-        }
-    }
-    return out + "\"";
-}
+// Bytes in quotes with C escapes, for failure reports.
+inline std::string Show(const std::string& bytes) { return MachineQuoted(bytes); }
 
 // The directory the fuzzer was started in; see EnterSandbox.
 inline int StartDirectory = -1;
@@ -81,7 +73,6 @@ struct Sandbox {
     std::string temp;     // the stand-in's temporary directory, ending in '/'
     std::string outside;  // next to the sandbox: holds the canary
     std::string canary;   // outside + "/canary.txt"
-    std::string trace;    // standard output of one run
 };
 inline Sandbox Box;
 
@@ -102,17 +93,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes, mode_t 
     close(fd);
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::string out;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == NULL) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
-    fclose(file);
-    return out;
-}
-
 inline std::string MakeTempDir(const std::string& parent, const std::string& stem) {
     std::string pattern = parent + "/" + stem + "-XXXXXX";
     if (mkdtemp(&pattern[0]) == NULL) Fail("cannot make " + pattern, strerror(errno));
@@ -129,10 +109,11 @@ inline bool Under(const std::string& path, const std::string& dir) {
 
 // The special folders of the stand-in machine: every one the program's table
 // names (the Windows and system folders among them).
-inline std::vector<std::string> SpecialFolderPaths() {
-    std::vector<std::string> out;
-    for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++)
-        out.push_back(StandInFolderPath(row->csidl));
+inline const std::vector<std::string>& SpecialFolderPaths() {
+    static std::vector<std::string> out;
+    if (out.empty())
+        for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++)
+            out.push_back(StandInFolderPath(row->csidl));
     return out;
 }
 
@@ -145,8 +126,10 @@ struct Item {
     char kind;  // 'd' directory, 'f' file, 'l' link to root/linked
 };
 
-inline std::vector<Item> Layout() {
-    std::vector<Item> items = {
+inline const std::vector<Item>& Layout() {
+    static std::vector<Item> items;
+    if (!items.empty()) return items;
+    items = {
         {"install", 'd'},
         {"install/sub", 'd'},
         {"install/zarnouns", 'f'},
@@ -174,10 +157,142 @@ inline std::vector<Item> Layout() {
     return items;
 }
 
+// Everything below the root, by path relative to it, with its kind ('d',
+// 'f' or 'l'); links are listed, never followed.
+using Entries = std::map<std::string, char>;
+
+// What the sandbox holds, known without walking it after every run (a walk
+// of its 65 directories costs more than a whole run): the kernel reports each
+// entry made, removed or moved in a watched directory, whoever does it, and
+// every directory of the sandbox is watched. Sync reads the reports.
+inline Entries Present;
+// What left Present since the start of the current run.
+inline Entries Gone;
+// Whether every item of the layout is present (Restore has nothing to do).
+inline bool Complete = false;
+inline int Watcher = -1;
+inline std::map<int, std::string> Watched;  // directory (relative) by watch
+
+// Adds what lies below `rel` to `out`; with `watch`, watches every directory
+// first. Lists with getdents64 into a buffer of its own: opendir would
+// allocate 32 KiB for each directory.
+inline void Walk(const std::string& rel, Entries& out, bool watch) {
+    std::string dir = rel.empty() ? Box.root : Box.root + "/" + rel;
+    if (watch) {
+        int wd = inotify_add_watch(Watcher, dir.c_str(),
+                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_ONLYDIR | IN_DONT_FOLLOW);
+        if (wd < 0) Fail("cannot watch " + dir, strerror(errno));
+        Watched[wd] = rel;
+    }
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Fail("cannot list " + dir, strerror(errno));
+    alignas(struct dirent64) char buffer[4096];
+    ssize_t n;
+    while ((n = getdents64(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const struct dirent64* e = (const struct dirent64*)(buffer + at);
+            at += e->d_reclen;
+            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+            std::string path = rel.empty() ? e->d_name : rel + "/" + e->d_name;
+            unsigned char type = e->d_type;
+            struct stat st;
+            if (type == DT_UNKNOWN && lstat((Box.root + "/" + path).c_str(), &st) == 0)
+                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+            char kind = type == DT_LNK ? 'l' : type == DT_DIR ? 'd' : 'f';
+            out[path] = kind;
+            if (kind == 'd') Walk(path, out, watch);
+        }
+    }
+    if (n < 0) Fail("cannot list " + dir, strerror(errno));
+    close(fd);
+}
+
+// The sandbox as a walk finds it now.
+inline Entries Snapshot() {
+    Entries out;
+    Walk("", out, false);
+    return out;
+}
+
+// Starts watching the whole sandbox afresh.
+inline void WatchAll() {
+    if (Watcher >= 0) close(Watcher);
+    Watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (Watcher < 0) Fail("cannot watch the sandbox", strerror(errno));
+    Watched.clear();
+    for (const auto& entry : Present) Gone.insert(entry);
+    Present.clear();
+    Complete = false;
+    Walk("", Present, true);
+}
+
+// The paths of the layout's items.
+inline bool InLayout(const std::string& rel) {
+    static std::map<std::string, char> items;
+    if (items.empty())
+        for (const Item& item : Layout()) items[item.path] = item.kind;
+    return items.count(rel) != 0;
+}
+
+// Takes `rel` and what lay below it out of Present.
+inline void Forget(const std::string& rel) {
+    auto it = Present.lower_bound(rel);
+    while (it != Present.end() && (it->first == rel || Under(it->first, rel))) {
+        if (InLayout(it->first)) Complete = false;
+        Gone.insert(*it);
+        it = Present.erase(it);
+    }
+    for (auto w = Watched.begin(); w != Watched.end();)
+        w = Under(w->second, rel) ? Watched.erase(w) : std::next(w);
+}
+
+// Brings Present up to date with the reports since the last call. An entry
+// made is looked at as it is now (a later report tells if it went again); a
+// directory made or moved in is walked, as it may have been filled before
+// its watch began.
+inline void Sync() {
+    alignas(struct inotify_event) char buffer[16384];
+    ssize_t n;
+    while ((n = read(Watcher, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const struct inotify_event* e = (const struct inotify_event*)(buffer + at);
+            at += sizeof(struct inotify_event) + e->len;
+            if (e->mask & IN_Q_OVERFLOW) {
+                WatchAll();
+                return Sync();
+            }
+            auto w = Watched.find(e->wd);
+            if (w == Watched.end()) continue;  // a directory gone or moved away
+            if (e->mask & IN_IGNORED) {
+                Watched.erase(w);
+                continue;
+            }
+            if (e->len == 0) continue;
+            std::string rel = w->second.empty() ? e->name : w->second + "/" + e->name;
+            if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
+                Forget(rel);
+                continue;
+            }
+            struct stat st;
+            if (lstat((Box.root + "/" + rel).c_str(), &st) != 0) continue;
+            char kind = S_ISLNK(st.st_mode) ? 'l' : S_ISDIR(st.st_mode) ? 'd' : 'f';
+            Present[rel] = kind;
+            if (kind == 'd' && Watched.end() == std::find_if(Watched.begin(), Watched.end(),
+                                                             [&](const auto& v) { return v.second == rel; }))
+                Walk(rel, Present, true);
+        }
+    }
+    if (n < 0 && errno != EAGAIN) Fail("cannot read the sandbox's changes", strerror(errno));
+}
+
+// Puts back each item of the layout that is not present.
 inline void Restore() {
+    Sync();
+    if (Complete) return;
     for (const Item& item : Layout()) {
+        if (Present.count(item.path)) continue;
         std::string path = Box.root + "/" + item.path;
-        if (Exists(path)) continue;
         if (item.kind == 'd') {
             std::error_code error;
             fs::create_directories(path, error);
@@ -188,6 +303,17 @@ inline void Restore() {
             Fail("cannot link " + path, strerror(errno));
         }
     }
+    Complete = true;
+    Sync();
+}
+
+// Writes the sandbox's file `rel` before a run, or with no content removes it.
+inline void PutFile(const std::string& rel, const char* content) {
+    std::string path = Box.root + "/" + rel;
+    if (content != NULL)
+        WriteFile(path, content);
+    else if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        Fail("cannot remove " + path);
 }
 
 // The program runs with the sandbox's "cwd" as its current directory, so
@@ -207,33 +333,7 @@ inline std::string FromSandbox(const std::string& path) {
     return !path.empty() && path[0] == '/' ? path : Box.cwd + "/" + path;
 }
 
-// Everything below the root, by path relative to it, with its kind as lstat
-// gives it; links are listed, never followed.
-inline std::map<std::string, char> Snapshot() {
-    std::map<std::string, char> out;
-    std::error_code error;
-    fs::recursive_directory_iterator it(Box.root, error), end;
-    for (; !error && it != end; it.increment(error)) {
-        std::string path = it->path().string();
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0) continue;
-        char kind = S_ISLNK(st.st_mode) ? 'l' : S_ISDIR(st.st_mode) ? 'd' : 'f';
-        out[path.substr(Box.root.size() + 1)] = kind;
-    }
-    if (error) Fail("cannot list the sandbox", error.message());
-    return out;
-}
-
-// What was in `before` and is not in `after`.
-inline std::map<std::string, char> Removed(const std::map<std::string, char>& before,
-                                           const std::map<std::string, char>& after) {
-    std::map<std::string, char> out;
-    for (const auto& entry : before)
-        if (after.find(entry.first) == after.end()) out.insert(entry);
-    return out;
-}
-
-inline std::string Listing(const std::map<std::string, char>& entries) {
+inline std::string Listing(const Entries& entries) {
     std::string out;
     for (const auto& entry : entries)
         out += std::string(1, entry.second) + " " + entry.first + "\n";
@@ -307,10 +407,6 @@ extern "C" BOOL __wrap_CreateProcessA(LPCSTR, LPSTR commandLine, LPSECURITY_ATTR
     return FALSE;
 }
 
-// Bound in place of fsync (-Wl,--wrap=fsync) for the stand-in's registry and
-// answers files: nothing in the sandbox needs to outlive a crash.
-extern "C" int __wrap_fsync(int fd) { return fcntl(fd, F_GETFD) == -1 ? -1 : 0; }
-
 namespace fz {
 
 // ---- Message boxes and standard output ----------------------------------
@@ -339,10 +435,10 @@ inline std::string Unescape(const std::string& field) {
     return out;
 }
 
-// The boxes of the last run, from the machine's boxes.log.
+// The boxes of the last run, from the stand-in's log.
 inline std::vector<Shown> BoxesShown() {
     std::vector<Shown> out;
-    std::string log = ReadFile(Box.machine + "/boxes.log");
+    std::string log = MachineBoxesLog();
     size_t start = 0;
     while (start < log.size()) {
         size_t end = log.find('\n', start);
@@ -410,19 +506,18 @@ inline std::string Cut(const std::string& text) {
 inline void AnswerYes(int boxes) {
     std::string text;
     for (int i = 0; i < boxes; i++) text += "yes\n";
-    WriteFile(Box.machine + "/answers", text);
+    MachineBoxesInMemory(text);
 }
 
-// Standard output of one run goes to the sandbox's trace file, read back
-// through a descriptor of its own, so that a run that removes the file
-// still leaves its trace.
+// Standard output of one run goes to a file in memory, outside the sandbox,
+// emptied before each run.
 inline int TraceFd = -1;
 
 inline void BeginTrace() {
     fflush(stdout);
-    if (TraceFd >= 0) close(TraceFd);
-    TraceFd = open(Box.trace.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (TraceFd < 0 || dup2(TraceFd, 1) < 0)
+    if (TraceFd < 0) TraceFd = memfd_create("trace", MFD_CLOEXEC);
+    if (TraceFd < 0 || ftruncate(TraceFd, 0) != 0 || lseek(TraceFd, 0, SEEK_SET) != 0 ||
+        dup2(TraceFd, 1) < 0)
         Fail("cannot redirect standard output", strerror(errno));
 }
 
@@ -518,13 +613,12 @@ inline int CloseOpenKeys() {
 
 // A fresh machine: no registry, no boxes, no answers, administrator rights.
 inline void ResetMachine() {
-    for (const char* name : {"registry.txt", "nonadmin", "boxes.log", "answers"}) {
-        std::string path = Box.machine + "/" + name;
-        if (unlink(path.c_str()) != 0 && errno != ENOENT) Fail("cannot remove " + path);
-    }
+    MachineRegistryInMemory();
+    MachineBoxesInMemory("");
+    PutFile("machine/nonadmin", NULL);
 }
 
-inline void SetNonAdmin() { WriteFile(Box.machine + "/nonadmin", ""); }
+inline void SetNonAdmin() { PutFile("machine/nonadmin", ""); }
 
 // The program's process-wide state as a new process starts with it.
 inline void FreshProcessState() {
@@ -561,7 +655,6 @@ inline void Setup(const std::string& tag) {
     Box.install = Box.root + "/install/";
     Box.self = Box.install + "zarnouns";
     Box.cwd = Box.root + "/cwd";
-    Box.trace = Box.root + "/trace.txt";
     Box.canary = Box.outside + "/canary.txt";
     WriteFile(Box.canary, "must survive\n");
 
@@ -588,6 +681,8 @@ inline void Setup(const std::string& tag) {
         if (folder.size() >= MAX_PATH)
             Fail("sandbox path too long for the special folders", folder);
     }
+    ResetMachine();
+    WatchAll();
     Restore();
 
     // The wrap must be in effect before the program may run: this call
@@ -608,8 +703,79 @@ inline void ExpectIntact(const std::string& context) {
     if (!Exists(Box.canary))
         Fail("the canary outside the sandbox is gone", Box.canary + "\n" + context);
     for (const std::string& folder : SpecialFolderPaths())
-        if (!Exists(folder + "/harbo.dll"))
+        if (!Present.count(folder.substr(Box.root.size() + 1) + "/harbo.dll"))
             Fail("a special folder lost its file", folder + "\n" + context);
+}
+
+// ---- One run --------------------------------------------------------------
+
+// The machine a run starts from: the sandbox's files put back, no registry
+// but the product "demo"'s `entry` under HKLM and/or HKCU, the user an
+// administrator or not, Yes to the first four boxes.
+inline void NewMachine(bool inMachine, bool inUser, const Values& entry, bool nonAdmin) {
+    Restore();  // the last run's PutBackAtEnd did the rest
+    std::string key = EntryPrefix + std::string("demo");
+    if (inMachine) WriteKey(HKEY_LOCAL_MACHINE, key, entry);
+    if (inUser) WriteKey(HKEY_CURRENT_USER, key, entry);
+    if (nonAdmin) SetNonAdmin();
+    AnswerYes(4);
+}
+
+struct Outcome {
+    std::string trace;    // standard output
+    std::string context;  // what the run was, and its trace: for failure reports
+    Entries install;      // what the installation folder held before the run
+    Entries removed;      // what the run removed from the sandbox
+};
+
+// Puts the machine back at the end of a run too, so that every run ends with
+// the memory it started with: libFuzzer takes a run that ends with more than
+// it started with for a leak, and runs it again to see.
+struct PutBackAtEnd {
+    ~PutBackAtEnd() {
+        ResetMachine();
+        Restore();
+    }
+};
+
+// Runs the program on `args` (argv[1..]; argv[0] is the sandbox's executable)
+// in-process as a new process would start, and checks what every run must
+// keep: AppMain returns 0, the canary and the special folders' files are
+// there, no registry key is left open. `about` describes the run.
+inline Outcome Run(const std::vector<std::string>& args, const std::string& about) {
+    FreshProcessState();
+    Starts.clear();
+    Outcome out;
+    Sync();
+    Gone.clear();
+    for (auto it = Present.lower_bound("install");
+         it != Present.end() && it->first.compare(0, 7, "install") == 0; ++it)
+        if (Under(it->first, "install")) out.install.insert(*it);
+    std::vector<std::string> storage = {Box.self};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : storage) argv.push_back(&a[0]);
+    argv.push_back(NULL);
+    BeginTrace();
+    EnterSandbox();
+    int rc = AppMain((int)storage.size(), argv.data());
+    LeaveSandbox();
+    out.trace = EndTrace();
+    int leaked = CloseOpenKeys();
+    out.context = about + "\nstandard output:\n" + out.trace;
+    if (rc != 0) Fail("AppMain returned " + std::to_string(rc), out.context);
+    Sync();
+    // ZARNO_FUZZ_WALK=1: every run also checks the watch against a walk.
+    static const bool walk = getenv("ZARNO_FUZZ_WALK") != NULL;
+    if (walk && Snapshot() != Present)
+        Fail("the watch lost track of the sandbox",
+             "walk:\n" + Listing(Snapshot()) + "watch:\n" + Listing(Present) + out.context);
+    ExpectIntact(out.context);
+    if (leaked != 0) Fail(std::to_string(leaked) + " registry key(s) left open", out.context);
+    // What went and is not back: the run removed it.
+    for (const auto& entry : Gone)
+        if (!Present.count(entry.first)) out.removed.insert(entry);
+    return out;
 }
 
 }  // namespace fz

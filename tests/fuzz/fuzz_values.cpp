@@ -33,13 +33,9 @@
 
 #include "fuzz_sandbox.h"
 
-namespace {
+using namespace fz;
 
-using fz::Box;
-using fz::Cut;
-using fz::Fail;
-using fz::Show;
-using fz::Values;
+namespace {
 
 struct Reader {
     const uint8_t* data;
@@ -125,7 +121,7 @@ std::string BaseOf(Reader& in) {
         case 4: return Box.machine + "/c/";
         case 5:
         case 6: {
-            std::vector<std::string> folders = fz::SpecialFolderPaths();
+            const std::vector<std::string>& folders = fz::SpecialFolderPaths();
             std::string special = folders[in.Byte() % folders.size()];
             return choice % 14 == 5 ? special : special + "/harbo-sub/";
         }
@@ -180,16 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ValueShape uninstall = ReadShape(in, uninstallType, "");
 
     // The machine before the run.
-    fz::ResetMachine();
-    fz::Restore();
-    std::string scriptPath = Box.install + "zarnouns.ini";
-    if (script == 0) {
-        if (unlink(scriptPath.c_str()) != 0 && errno != ENOENT) Fail("cannot remove the script");
-    } else {
-        fz::WriteFile(scriptPath, script == 1   ? "[*]\n"
-                                  : script == 2 ? ScriptLines
-                                                : std::string(ScriptLines) + "[*]\n");
-    }
     Values entry;
     const std::pair<const char*, const ValueShape*> shapes[] = {
         {"DisplayName", &display}, {"InstallLocation", &location}, {"UninstallString", &uninstall}};
@@ -197,12 +183,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (s.second->type != Absent) entry[s.first] = {s.second->type, s.second->bytes};
     std::string key = fz::EntryPrefix + std::string("demo");
     bool inMachine = roots != 1, inUser = roots == 1 || roots == 2;
-    if (inMachine) fz::WriteKey(HKEY_LOCAL_MACHINE, key, entry);
-    if (inUser) fz::WriteKey(HKEY_CURRENT_USER, key, entry);
-    if (nonAdmin) fz::SetNonAdmin();
-    fz::AnswerYes(4);
-    fz::FreshProcessState();
-    fz::Starts.clear();
+    fz::PutBackAtEnd putBack;
+    fz::NewMachine(inMachine, inUser, entry, nonAdmin);
+    const std::string scripts[] = {"", "[*]\n", ScriptLines, std::string(ScriptLines) + "[*]\n"};
+    fz::PutFile("install/zarnouns.ini", script == 0 ? NULL : scripts[script].c_str());
 
     // What the program will see, and where its location leads.
     std::optional<std::string> shownName =
@@ -223,39 +207,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (scriptRuns && place != Box.root + "/install")
         Fail("a script was found outside the installation folder", Show(*loc));
-    std::map<std::string, char> before = fz::Snapshot();
-    std::string registryBefore = fz::ReadFile(Box.machine + "/registry.txt");
-
-    std::string storage[] = {Box.self, "-t", "-d", "demo"};
-    std::vector<char*> argv = {&storage[0][0]};
-    if (test) argv.push_back(&storage[1][0]);
-    argv.push_back(&storage[2][0]);
-    argv.push_back(&storage[3][0]);
-    argv.push_back(NULL);
-    fz::BeginTrace();
-    fz::EnterSandbox();
-    int rc = AppMain((int)argv.size() - 1, argv.data());
-    fz::LeaveSandbox();
-    std::string trace = fz::EndTrace();
-    int leaked = fz::CloseOpenKeys();
-
-    std::string context = std::string("flags ") + std::to_string(flags) + "\nDisplayName type " +
-                          std::to_string(display.type) + " " + Show(display.bytes) +
-                          "\nInstallLocation type " + std::to_string(location.type) + " " +
-                          Show(location.bytes) + "\nresolved: " + place + "\nstandard output:\n" +
-                          trace;
-    if (rc != 0) Fail("AppMain returned " + std::to_string(rc), context);
-    fz::ExpectIntact(context);
-    if (leaked != 0) Fail(std::to_string(leaked) + " registry key(s) left open", context);
-    if (!fz::Starts.empty()) Fail("the uninstall tried to start a process", context);
-    std::map<std::string, char> removed = fz::Removed(before, fz::Snapshot());
-
     bool found = inUser || (inMachine && !nonAdmin);
+    // Compared afterwards where the run must leave the registry as it was.
+    std::string registryBefore = test || !found ? MachineRegistryText() : std::string();
+
+    std::vector<std::string> args = {"-d", "demo"};
+    if (test) args.insert(args.begin(), "-t");
+    fz::Outcome run = fz::Run(args, std::string("flags ") + std::to_string(flags) +
+                                        "\nDisplayName type " + std::to_string(display.type) +
+                                        " " + Show(display.bytes) + "\nInstallLocation type " +
+                                        std::to_string(location.type) + " " +
+                                        Show(location.bytes) + "\nresolved: " + place);
+    const std::string& trace = run.trace;
+    const std::string& context = run.context;
+    if (!fz::Starts.empty()) Fail("the uninstall tried to start a process", context);
+    const fz::Entries& removed = run.removed;
+
     if (!found) {
         fz::ExpectBoxes({{MB_OK, inMachine ? "Uninstalling 'demo' needs administrator rights."
                                            : "'demo' not installed!"}});
         if (!removed.empty()) Fail("files went without an entry", fz::Listing(removed) + context);
-        if (fz::ReadFile(Box.machine + "/registry.txt") != registryBefore)
+        if (MachineRegistryText() != registryBefore)
             Fail("the registry changed without an entry", context);
         return 0;
     }
@@ -301,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The registry: the entry goes from the root it was found under, unless
     // in test mode; nothing else changes.
     if (test) {
-        if (fz::ReadFile(Box.machine + "/registry.txt") != registryBefore)
+        if (MachineRegistryText() != registryBefore)
             Fail("the registry changed in test mode", context);
     } else {
         bool fromMachine = inMachine && !nonAdmin;

@@ -32,12 +32,14 @@ extern char** environ;
 namespace {
 
 std::string CurrentDir() {
-    std::vector<char> buf(PATH_MAX);
-    for (;;) {
-        if (getcwd(buf.data(), buf.size())) return buf.data();
-        if (errno != ERANGE) return "/";
+    char small[PATH_MAX];
+    if (getcwd(small, sizeof small)) return small;
+    std::vector<char> buf(sizeof small);
+    while (errno == ERANGE) {
         buf.resize(buf.size() * 2);
+        if (getcwd(buf.data(), buf.size())) return buf.data();
     }
+    return "/";
 }
 
 // The absolute, normalised form of a path: merged with the current
@@ -46,21 +48,23 @@ std::string CurrentDir() {
 std::string FullPath(const std::string& name) {
     std::string whole = !name.empty() && name[0] == '/' ? name : CurrentDir() + "/" + name;
     bool trailing = whole.size() > 1 && whole.back() == '/';
-    std::vector<std::string> parts;
+    std::string out;
+    out.reserve(whole.size() + 1);
     size_t start = 0;
     while (start <= whole.size()) {
         size_t slash = whole.find('/', start);
         if (slash == std::string::npos) slash = whole.size();
-        std::string part = whole.substr(start, slash - start);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+        const char* part = whole.data() + start;
+        size_t length = slash - start;
+        if (length == 2 && part[0] == '.' && part[1] == '.') {
+            size_t last = out.rfind('/');
+            out.resize(last == std::string::npos ? 0 : last);
+        } else if (length > 0 && !(length == 1 && part[0] == '.')) {
+            out += '/';
+            out.append(part, length);
         }
         start = slash + 1;
     }
-    std::string out;
-    for (const auto& p : parts) out += "/" + p;
     if (out.empty()) return "/";
     if (trailing) out += "/";
     return out;

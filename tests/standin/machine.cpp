@@ -2,6 +2,7 @@
 #include "machine.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -46,6 +47,23 @@ std::string MachineDir() {
 }
 
 std::string MachinePath(const std::string& rel) { return MachineDir() + "/" + rel; }
+
+std::string MachineQuoted(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+            out.push_back((char)c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out.push_back((char)c);
+        }
+    }
+    return out + "\"";
+}
 
 uint32_t MachineGiveString(const std::string& text, uint32_t size, char* buffer) {
     if (!buffer || size <= text.size()) return (uint32_t)text.size() + 1;

@@ -11,6 +11,22 @@
 std::string MachineDir();
 // A path inside the machine directory.
 std::string MachinePath(const std::string& rel);
+// Bytes in double quotes, with \\, \" and \xHH for bytes below 0x20 or from
+// 0x7f up: as the registry file holds a name or data.
+std::string MachineQuoted(const std::string& bytes);
+// From now on this process keeps the registry in its memory, empty at first,
+// instead of in <machine>/registry.txt, which it neither reads nor writes: for
+// the in-process fuzz targets, which set up thousands of machines a second
+// and share them with no other process. Called again, it empties it.
+void MachineRegistryInMemory();
+// The registry as <machine>/registry.txt holds it after a change.
+std::string MachineRegistryText();
+// In the same way, from now on this process logs its message boxes in memory,
+// the log empty at first, and takes their answers from `answers` (lines as
+// <machine>/answers holds them) instead of from the files.
+void MachineBoxesInMemory(const std::string& answers);
+// The boxes logged in memory, as <machine>/boxes.log would hold them.
+std::string MachineBoxesLog();
 // Copies text and its NUL into `buffer` when it fits, returning its length;
 // otherwise returns the size needed, NUL included: the Windows convention.
 uint32_t MachineGiveString(const std::string& text, uint32_t size, char* buffer);

@@ -3,7 +3,8 @@
 // return and tab escaped). The answer comes from the first line of
 // <machine>/answers when there is one (the line is used up), else from the
 // terminal when there is one; without either the box cannot be shown and the
-// answer is 0.
+// answer is 0. An in-process fuzz target may keep the log and the answers in
+// memory instead (MachineBoxesInMemory).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -23,6 +24,10 @@
 #include "machine.h"
 
 namespace {
+
+// The log and the answers of a process that keeps them in memory.
+bool InMemory = false;
+std::string MemoryLog, MemoryAnswers;
 
 std::string Escape(const char* s) {
     std::string out;
@@ -53,6 +58,10 @@ bool WriteAll(int fd, const std::string& text) {
 
 void Log(const std::string& kind, const char* caption, const char* text) {
     std::string line = kind + "\t" + Escape(caption) + "\t" + Escape(text) + "\n";
+    if (InMemory) {
+        MemoryLog += line;
+        return;
+    }
     int fd = open(MachinePath("boxes.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return;
     flock(fd, LOCK_EX);
@@ -80,6 +89,14 @@ int AnswerOf(const std::string& word, UINT type) {
 
 // Takes the first line of the scripted answers; false when there is none.
 bool TakeLine(std::string& word) {
+    if (InMemory) {
+        if (MemoryAnswers.empty()) return false;
+        size_t nl = MemoryAnswers.find('\n');
+        word = MemoryAnswers.substr(0, nl);
+        if (!word.empty() && word.back() == '\r') word.pop_back();
+        MemoryAnswers.erase(0, nl == std::string::npos ? nl : nl + 1);
+        return true;
+    }
     std::string path = MachinePath("answers");
     if (access(path.c_str(), F_OK) != 0) return false;
     int lock = open(MachinePath("answers.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -153,6 +170,14 @@ int AskTerminal(const char* text, const char* caption, UINT type) {
 }
 
 }  // namespace
+
+void MachineBoxesInMemory(const std::string& answers) {
+    InMemory = true;
+    MemoryLog.clear();
+    MemoryAnswers = answers;
+}
+
+std::string MachineBoxesLog() { return InMemory ? MemoryLog : std::string(); }
 
 extern "C" int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Log(std::to_string(type), caption, text);

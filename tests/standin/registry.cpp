@@ -13,6 +13,8 @@
 // reads the file, acts, and after a change writes a new file and renames it
 // over the old one, so that several processes see one registry and a writer
 // killed halfway leaves the old or the new file, never a torn one.
+// An in-process fuzz target may keep the registry in memory instead
+// (MachineRegistryInMemory): one store, no file and no lock.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -123,23 +125,6 @@ struct Store {
 
 // --- The file ---------------------------------------------------------------
 
-void AppendQuoted(std::string& out, const std::string& bytes) {
-    out.push_back('"');
-    for (unsigned char c : bytes) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-            out.push_back((char)c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out.push_back((char)c);
-        }
-    }
-    out.push_back('"');
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -176,8 +161,16 @@ bool ParseQuoted(const std::string& line, size_t& pos, std::string& out) {
 
 std::string RegistryFile() { return MachinePath("registry.txt"); }
 
-void Load(Store& store) {
+// The registry of a process that keeps it in memory (MachineRegistryInMemory).
+bool InMemory = false;
+Store Memory;
+
+void AddRoots(Store& store) {
     for (const char* r : RootNames) store.Add(r);
+}
+
+void Load(Store& store) {
+    AddRoots(store);
     std::ifstream f(RegistryFile(), std::ios::binary);
     if (!f) {
         struct stat st;
@@ -248,11 +241,8 @@ void RemoveDeadWritersFiles(const std::string& own) {
     closedir(d);
 }
 
-bool Save(Store& store) {
-    if (store.unsafe) {
-        errno = EACCES;
-        return false;
-    }
+// The store as the file holds it.
+std::string Text(Store& store) {
     std::string text = "; The registry of the emulated machine.\n";
     for (auto& entry : store.keys) {
         Key& k = entry.second;
@@ -262,12 +252,22 @@ bool Save(Store& store) {
             if (v.name.empty())
                 text += "@";
             else
-                AppendQuoted(text, v.name);
+                text += MachineQuoted(v.name);
             text += "=" + std::to_string(v.type) + ":";
-            AppendQuoted(text, v.data);
+            text += MachineQuoted(v.data);
             text += "\n";
         }
     }
+    return text;
+}
+
+bool Save(Store& store) {
+    if (InMemory) return true;  // changed in place
+    if (store.unsafe) {
+        errno = EACCES;
+        return false;
+    }
+    std::string text = Text(store);
     std::string final = RegistryFile();
     std::string tmp = final + ".tmp." + std::to_string((long)getpid());
     RemoveDeadWritersFiles(tmp);
@@ -303,7 +303,8 @@ bool Save(Store& store) {
 // The registry, read under the lock, for the length of one call.
 class Session {
 public:
-    explicit Session(bool write) {
+    explicit Session(bool write) : store(InMemory ? Memory : own_) {
+        if (InMemory) return;
         fd_ = open(MachinePath("registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd_ >= 0)
             while (flock(fd_, write ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
@@ -316,7 +317,12 @@ public:
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    Store store;
+
+private:
+    Store own_;  // read from the file for this call
+
+public:
+    Store& store;
 
 private:
     int fd_ = -1;
@@ -656,3 +662,14 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameCount, LPDWORD
 }
 
 }  // extern "C"
+
+void MachineRegistryInMemory() {
+    InMemory = true;
+    Memory = Store();
+    AddRoots(Memory);
+}
+
+std::string MachineRegistryText() {
+    Session s(false);
+    return Text(s.store);
+}
