@@ -48,8 +48,9 @@ fz::Value Number(DWORD n) { return {REG_DWORD, std::string((const char*)&n, size
 
 // What every registration adds for the list of programs (the stand-in's
 // plug-in has no version resource and no icon): the size of the files in
-// the installation folder, links not followed, in KiB rounded up; the date.
-void AddDetails(Values& entry, const std::string& install) {
+// the installation folder, links not followed, in KiB rounded up, unless the
+// folder is another entry's and so kept whole by an uninstall; the date.
+void AddDetails(Values& entry, const std::string& install, bool kept) {
     namespace fs = std::filesystem;
     uintmax_t bytes = 0;
     for (const auto& e : fs::recursive_directory_iterator(install))
@@ -58,7 +59,7 @@ void AddDetails(Values& entry, const std::string& install) {
     GetLocalTime(&now);
     char date[16];
     snprintf(date, sizeof date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-    entry["EstimatedSize"] = Number((DWORD)((bytes + 1023) / 1024));
+    if (!kept) entry["EstimatedSize"] = Number((DWORD)((bytes + 1023) / 1024));
     entry["InstallDate"] = {REG_SZ, date};
     entry["NoModify"] = entry["NoRepair"] = Number(1);
 }
@@ -172,7 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             Values entry = Entry(display, uninstall, Box.install);
             entry["QuietUninstallString"] = {REG_SZ, quiet};
-            AddDetails(entry, Box.install);
+            // "demo" names the same folder: under another name, it is
+            // another program's.
+            AddDetails(entry, Box.install, (flags & 3) && Lower(name) != "demo");
             model.entries[model.nonAdmin ? 1 : 0][Lower(name)] = entry;
         }
     } else {

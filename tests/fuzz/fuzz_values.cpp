@@ -233,17 +233,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The boxes: the confirmation, then one of the two outcomes.
-    std::string name = shownName.value_or("");
+    // Without a display name, the boxes name the entry's key name; without a
+    // location, they show a mark in its place.
+    std::string name = shownName && !shownName->empty() ? *shownName : "demo";
+    std::string shownPlace = loc.value_or("<no InstallLocation>");
     std::string confirm =
         Cut("Are you sure to uninstall '" + name +
             "'?\nAll files will be removed.\n\n(Please close all running sessions)");
     std::string success = Cut("Successfully uninstalled '" + name + "'.");
     std::string failure = Cut("Cannot completely remove files. You must manually delete:\n'" +
-                              loc.value_or("") + "'.");
+                              shownPlace + "'.");
     std::vector<fz::Shown> shown = fz::BoxesShown();
     bool succeeded = shown.size() == 2 && shown[1].text == success;
     fz::ExpectBoxes({{MB_YESNOCANCEL, confirm}, {MB_OK, succeeded ? success : failure}});
-    if (trace.find("delete: demo (" + loc.value_or("") + ")\n") == std::string::npos)
+    if (trace.find("delete: demo (" + shownPlace + ")\n") == std::string::npos)
         Fail("no trace line of the deletion", context);
 
     // The outcome against the disk: a success is the location's folder gone,

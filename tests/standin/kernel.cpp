@@ -434,7 +434,31 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID
 }
 
 // Process handles are process numbers here and need no closing.
+// The named mutexes this process has open: one lock file each, whose
+// flock is the ownership. As on Windows, a name opened again gives the same
+// mutex, and its owner may wait for it again (each wait then needs a release
+// of its own); the last handle closed lets it go. Ownership is the process's
+// here, not a thread's: the program has one thread.
+namespace {
+struct NamedMutex {
+    int handles = 0;
+    int owned = 0;
+};
+std::map<std::string, int> MutexFds;  // by lock file
+std::map<int, NamedMutex> Mutexes;    // by descriptor
+}  // namespace
+
 BOOL CloseHandle(HANDLE handle) {
+    auto mutex = Mutexes.find(HandleFd(handle));
+    if (HandleFd(handle) >= 0 && mutex != Mutexes.end()) {
+        if (--mutex->second.handles > 0) return TRUE;
+        Mutexes.erase(mutex);
+        for (auto name = MutexFds.begin(); name != MutexFds.end(); ++name)
+            if (name->second == HandleFd(handle)) {
+                MutexFds.erase(name);
+                break;
+            }
+    }
     if (HandleFd(handle) >= 0) return close(HandleFd(handle)) == 0;
     OpenFile* file = static_cast<OpenFile*>(handle);
     if (!OpenFiles.erase(file)) return TRUE;
@@ -766,10 +790,14 @@ std::map<pid_t, DWORD> ExitCodes;  // of the children waited for
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    if (HandleFd(handle) >= 0)  // a mutex
-        return flock(HandleFd(handle), LOCK_EX | (milliseconds == INFINITE ? 0 : LOCK_NB)) == 0
-                   ? WAIT_OBJECT_0
-                   : WAIT_TIMEOUT;
+    auto mutex = Mutexes.find(HandleFd(handle));
+    if (HandleFd(handle) >= 0 && mutex != Mutexes.end()) {
+        if (mutex->second.owned == 0 &&
+            flock(HandleFd(handle), LOCK_EX | (milliseconds == INFINITE ? 0 : LOCK_NB)) != 0)
+            return WAIT_TIMEOUT;
+        mutex->second.owned++;
+        return WAIT_OBJECT_0;
+    }
     pid_t pid = (pid_t)(uintptr_t)handle;
     if (ExitCodes.count(pid)) return WAIT_OBJECT_0;
     for (DWORD waited = 0;; waited += 10) {
@@ -852,14 +880,22 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name) {
     MachineMakeDirs(dir);
     char file[32];
     snprintf(file, sizeof file, "/%zx", std::hash<std::u16string>()(name ? name : u""));
-    int fd = open((dir + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    auto known = MutexFds.find(dir + file);
+    int fd = known != MutexFds.end() ? known->second
+                                     : open((dir + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return NULL;
+    MutexFds[dir + file] = fd;
+    Mutexes[fd].handles++;
     HANDLE mutex = FdHandle(fd);
     if (owned) WaitForSingleObject(mutex, INFINITE);
     return mutex;
 }
 
-BOOL ReleaseMutex(HANDLE mutex) { return flock(HandleFd(mutex), LOCK_UN) == 0; }
+BOOL ReleaseMutex(HANDLE mutex) {
+    auto known = Mutexes.find(HandleFd(mutex));
+    if (known == Mutexes.end() || known->second.owned == 0) return FALSE;
+    return --known->second.owned > 0 || flock(HandleFd(mutex), LOCK_UN) == 0;
+}
 
 DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
     static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
