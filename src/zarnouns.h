@@ -178,6 +178,9 @@ struct FolderId {
     DWORD volume, indexHigh, indexLow;
 };
 int SameId(const FolderId* a, const FolderId* b);
+// The identity of the file or folder at the UTF-16 `path` (it may begin
+// with "\\?\"); 0 when it cannot be opened.
+int WideIdentity(const WCHAR* path, FolderId* id);
 // The identity of the folder at `path`, however it is spelt; 0 when it
 // cannot be opened.
 int FolderIdentity(const char* path, FolderId* id);

@@ -136,22 +136,6 @@ static int HoldsMarker(const WCHAR* dir, int n) {
     return found;
 }
 
-// The identity of the folder at the full UTF-16 path `dir`, as the guard
-// takes it: no access asked, every sharing allowed.
-static int WideIdentity(const WCHAR* dir, FolderId* id) {
-    HANDLE handle = CreateFileW(dir, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    int known = GetFileInformationByHandle(handle, &info) != 0;
-    CloseHandle(handle);
-    if (!known) return 0;
-    id->volume = info.dwVolumeSerialNumber;
-    id->indexHigh = info.nFileIndexHigh;
-    id->indexLow = info.nFileIndexLow;
-    return 1;
-}
-
 // Why the folder `dir` (n units) is kept: 1 a working copy, 2 + i where
 // Others[i] is installed; 0 when it is not. Identities are compared only
 // where another program's folder lies inside the installation at all.

@@ -63,15 +63,11 @@ int SameId(const FolderId* a, const FolderId* b) {
     return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
 }
 
-// The identity of what the normalised `path` names: 1, or 0 when it cannot
-// be opened. No access is asked and every sharing allowed, so that nothing
-// is kept from anyone; backup semantics let a folder be opened at all.
-static int IdentityOf(const char* path, FolderId* id) {
-    char open[TextSize];
-    // "C:" alone would name the drive's current folder, not its root.
-    if (!CopyText(open, sizeof open, path) || !AppendText(open, sizeof open, PATH_SEP_TEXT))
-        return 0;
-    HANDLE handle = CreateFileA(open, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+// The identity of what the UTF-16 `path` names: 1, or 0 when it cannot be
+// opened. No access is asked and every sharing allowed, so that nothing is
+// kept from anyone; backup semantics let a folder be opened at all.
+int WideIdentity(const WCHAR* path, FolderId* id) {
+    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (handle == INVALID_HANDLE_VALUE) return 0;
     BY_HANDLE_FILE_INFORMATION info;
@@ -82,6 +78,15 @@ static int IdentityOf(const char* path, FolderId* id) {
     id->indexHigh = info.nFileIndexHigh;
     id->indexLow = info.nFileIndexLow;
     return 1;
+}
+
+// The same for the normalised `path`.
+static int IdentityOf(const char* path, FolderId* id) {
+    char open[TextSize];
+    WCHAR wide[TextSize];
+    // "C:" alone would name the drive's current folder, not its root.
+    return CopyText(open, sizeof open, path) && AppendText(open, sizeof open, PATH_SEP_TEXT) &&
+           MultiByteToWideChar(CP_ACP, 0, open, -1, wide, TextSize) > 0 && WideIdentity(wide, id);
 }
 
 // What a protected folder forbids of a location.
