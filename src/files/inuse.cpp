@@ -115,7 +115,8 @@ static int CheckEntry(int event) {
     // A working copy or another program's folder is never entered, by any
     // walk: the search decides, before it opens any file in it; the moves
     // aside and the count ask what it recorded.
-    if (event == WalkEnter) return !IsKeptFolder(WalkWide, path, Mode == Search ? KeptDecide : KeptConsult);
+    if (event == WalkEnter)
+        return !IsKeptFolder(WalkWide, path, Mode == Search ? KeptDecide : KeptConsult);
     if (event == WalkLeave && Mode == MoveAside && WalkCountBelow > 0) RemoveFolderAtRestart(path);
     if (event != WalkFile) return 1;
     if (Mode == CountLeft) {

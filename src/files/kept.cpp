@@ -29,7 +29,7 @@ static int KeptUsed, KeptOverflow;
 static char KeptList[TextSize];  // for the box
 static int KeptLines;
 
-static WCHAR Pattern[WideMax + 2];  // a listing pattern, or a path converted
+static WCHAR Pattern[WideMax + 2];  // the listing pattern of a folder looked at
 
 static int IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
