@@ -104,7 +104,8 @@ inline std::string MakeTempDir(const std::string& parent, const std::string& ste
 }
 
 inline bool Under(const std::string& path, const std::string& dir) {
-    return path == dir || path.compare(0, dir.size() + 1, dir + "/") == 0;
+    return path.compare(0, dir.size(), dir) == 0 &&
+           (path.size() == dir.size() || path[dir.size()] == '/');
 }
 
 // The special folders of the stand-in machine: every one the program's table
@@ -355,27 +356,34 @@ inline std::string ByName(const std::string& path) {
 inline std::string Resolve(const std::string& text) {
     std::string whole = ByName(FromSandbox(text));
     std::string current = "/";
-    bool existing = true;
     size_t start = 0;
+    if (Under(whole, Box.root)) {  // the root is resolved already
+        current = Box.root;
+        start = Box.root.size() + 1;
+    }
+    current.reserve(whole.size() + 1);
     while (start <= whole.size()) {
         size_t slash = whole.find('/', start);
         if (slash == std::string::npos) slash = whole.size();
-        std::string part = whole.substr(start, slash - start);
+        size_t from = start;
         start = slash + 1;
-        if (part.empty()) continue;  // "." and ".." are gone already
-        std::string next = current == "/" ? "/" + part : current + "/" + part;
+        if (slash == from) continue;  // "." and ".." are gone already
+        if (current != "/") current.push_back('/');
+        current.append(whole, from, slash - from);
         struct stat st;
-        if (existing && lstat(next.c_str(), &st) == 0) {
-            if (S_ISLNK(st.st_mode)) {
-                char* real = realpath(next.c_str(), NULL);
-                if (real == NULL) return std::string();
-                next = real;
-                free(real);
-            }
-        } else {
-            existing = false;
+        if (lstat(current.c_str(), &st) != 0) {
+            // Nothing lies below what does not exist: the rest stands as
+            // it is, without the '/' at its end.
+            if (slash < whole.size()) current.append(whole, slash, std::string::npos);
+            while (current.size() > 1 && current.back() == '/') current.pop_back();
+            return current;
         }
-        current = next;
+        if (S_ISLNK(st.st_mode)) {
+            char* real = realpath(current.c_str(), NULL);
+            if (real == NULL) return std::string();
+            current = real;
+            free(real);
+        }
     }
     return current;
 }
@@ -702,9 +710,12 @@ inline void Setup(const std::string& tag) {
 inline void ExpectIntact(const std::string& context) {
     if (!Exists(Box.canary))
         Fail("the canary outside the sandbox is gone", Box.canary + "\n" + context);
-    for (const std::string& folder : SpecialFolderPaths())
-        if (!Present.count(folder.substr(Box.root.size() + 1) + "/harbo.dll"))
-            Fail("a special folder lost its file", folder + "\n" + context);
+    static std::vector<std::string> files;  // relative to the root
+    if (files.empty())
+        for (const std::string& folder : SpecialFolderPaths())
+            files.push_back(folder.substr(Box.root.size() + 1) + "/harbo.dll");
+    for (const std::string& file : files)
+        if (!Present.count(file)) Fail("a special folder lost its file", file + "\n" + context);
 }
 
 // ---- One run --------------------------------------------------------------

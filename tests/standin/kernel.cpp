@@ -495,11 +495,31 @@ DWORD GetFileAttributesA(LPCSTR name) {
 
 namespace {
 
-// An open listing: the directory and the last component of the pattern.
+// An open listing: the directory, the last component of the pattern, and
+// the entries read but not yet given. Read with getdents64 into a buffer of
+// its own, as opendir would allocate 32 KiB for every listing.
 struct Finder {
-    DIR* dir;
+    int fd;
     std::string pattern;
+    size_t at = 0, end = 0;
+    alignas(struct dirent64) char buffer[2048];
 };
+
+// The next entry of the listing, or NULL at its end (errno 0) or on an error.
+const struct dirent64* ReadEntry(Finder* f) {
+    if (f->at >= f->end) {
+        ssize_t n = getdents64(f->fd, f->buffer, sizeof f->buffer);
+        if (n <= 0) {
+            if (n == 0) errno = 0;
+            return NULL;
+        }
+        f->at = 0;
+        f->end = (size_t)n;
+    }
+    const struct dirent64* e = (const struct dirent64*)(f->buffer + f->at);
+    f->at += e->d_reclen;
+    return e;
+}
 
 // Fills `data` with the next entry that matches, taking the type from the
 // listing itself and asking the file system only when the listing does not
@@ -507,7 +527,7 @@ struct Finder {
 bool FindNext(Finder* f, LPWIN32_FIND_DATAA data) {
     for (;;) {
         errno = 0;
-        struct dirent* e = readdir(f->dir);
+        const struct dirent64* e = ReadEntry(f);
         if (!e) {
             if (errno == 0) errno = ENOENT;
             return false;
@@ -517,7 +537,7 @@ bool FindNext(Finder* f, LPWIN32_FIND_DATAA data) {
         size_t n = strlen(e->d_name);
         if (n >= sizeof data->cFileName) continue;  // cannot be named here
         memcpy(data->cFileName, e->d_name, n + 1);
-        int fd = dirfd(f->dir);
+        int fd = f->fd;
         struct stat st;
         unsigned char type = e->d_type;
         if (type == DT_UNKNOWN && fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
@@ -554,11 +574,15 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         errno = ENOENT;
         return INVALID_HANDLE_VALUE;
     }
-    DIR* d = opendir(dir.c_str());
-    if (!d) return INVALID_HANDLE_VALUE;
-    Finder* f = new Finder{d, last};
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    Finder* f = new Finder;
+    f->fd = fd;
+    f->pattern = last;
     if (!FindNext(f, data)) {
-        closedir(d);
+        int error = errno;
+        close(fd);
+        errno = error;
         delete f;
         return INVALID_HANDLE_VALUE;
     }
@@ -576,7 +600,7 @@ BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
 BOOL FindClose(HANDLE find) {
     if (!find || find == INVALID_HANDLE_VALUE) return FALSE;
     Finder* f = static_cast<Finder*>(find);
-    closedir(f->dir);
+    close(f->fd);
     delete f;
     return TRUE;
 }

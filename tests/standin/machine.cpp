@@ -10,6 +10,8 @@
 
 bool MachineMakeDirs(const std::string& path) {
     if (path.empty()) return false;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
     std::string part;
     size_t i = 0;
     while (i <= path.size()) {
@@ -21,7 +23,6 @@ bool MachineMakeDirs(const std::string& path) {
         }
         i = next + 1;
     }
-    struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -41,15 +42,22 @@ std::string MachineDir() {
         dir += "/zarnouns/machine";
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MachineMakeDirs(dir);
+    // Looked for (and made) once per name: every registry call and every
+    // special folder asks, and the in-process fuzz targets ask thousands of
+    // times a second. A machine directory removed under a running process is
+    // not made again.
+    static thread_local std::string known;
+    if (dir == known) return dir;
+    if (MachineMakeDirs(dir)) known = dir;
     return dir;
 }
 
 std::string MachinePath(const std::string& rel) { return MachineDir() + "/" + rel; }
 
 std::string MachineQuoted(const std::string& bytes) {
-    std::string out = "\"";
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    out.push_back('"');
     for (unsigned char c : bytes) {
         if (c == '\\' || c == '"') {
             out.push_back('\\');
@@ -62,7 +70,8 @@ std::string MachineQuoted(const std::string& bytes) {
             out.push_back((char)c);
         }
     }
-    return out + "\"";
+    out.push_back('"');
+    return out;
 }
 
 uint32_t MachineGiveString(const std::string& text, uint32_t size, char* buffer) {

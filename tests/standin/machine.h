@@ -7,7 +7,8 @@
 
 #include <string>
 
-// The machine directory, created when missing; no trailing '/'.
+// The machine directory, created when missing (looked for once per name);
+// no trailing '/'.
 std::string MachineDir();
 // A path inside the machine directory.
 std::string MachinePath(const std::string& rel);

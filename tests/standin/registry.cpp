@@ -58,7 +58,30 @@ std::string Lower(const std::string& s) {
     return out;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+// Whether `text` starts with `head`, letter case aside. Compares in place:
+// the lookups run on every registry call, so they make no copies.
+bool StartsSame(const std::string& text, const char* head, size_t length) {
+    if (text.size() < length) return false;
+    for (size_t i = 0; i < length; i++)
+        if (LowerChar(text[i]) != LowerChar(head[i])) return false;
+    return true;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && StartsSame(a, b.data(), b.size());
+}
+
+// The order of names with the letter case aside.
+bool LowerLess(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; i++) {
+        unsigned char x = (unsigned char)LowerChar(a[i]), y = (unsigned char)LowerChar(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
 
 const char* const RootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                  "HKEY_USERS"};
@@ -70,14 +93,13 @@ int RootIndexOf(HKEY key) {
 }
 
 bool IsMachinePath(const std::string& path) {
-    std::string lower = Lower(path);
-    std::string root = Lower(RootNames[2]);
-    return lower == root || lower.compare(0, root.size() + 1, root + "\\") == 0;
+    size_t n = strlen(RootNames[2]);
+    return StartsSame(path, RootNames[2], n) && (path.size() == n || path[n] == '\\');
 }
 
 bool IsRootPath(const std::string& path) {
     for (const char* r : RootNames)
-        if (SameName(path, r)) return true;
+        if (path.size() == strlen(r) && StartsSame(path, r, path.size())) return true;
     return false;
 }
 
@@ -86,15 +108,19 @@ std::string ParentPath(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The whole registry, keyed by the lower-case full path.
+// The whole registry, keyed by the lower-case full path and ordered with the
+// letter case aside, so that a path in any case finds its key uncopied.
 struct Store {
-    std::map<std::string, Key> keys;
+    struct CaseLess {
+        bool operator()(const std::string& a, const std::string& b) const { return LowerLess(a, b); }
+    };
+    std::map<std::string, Key, CaseLess> keys;
     // The file exists but could not be read whole, or no lock could be taken:
     // such a store is never saved, as that would lose what was not read.
     bool unsafe = false;
 
     Key* Find(const std::string& path) {
-        auto it = keys.find(Lower(path));
+        auto it = keys.find(path);
         return it == keys.end() ? nullptr : &it->second;
     }
 
@@ -111,14 +137,13 @@ struct Store {
 
     std::vector<std::string> Children(const std::string& path) {
         std::vector<std::string> names;
-        std::string prefix = Lower(path) + "\\";
+        std::string prefix = path + "\\";
         for (auto it = keys.lower_bound(prefix); it != keys.end(); ++it) {
-            if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+            if (!StartsSame(it->first, prefix.data(), prefix.size())) break;
             std::string rest = it->second.path.substr(prefix.size());
             if (rest.find('\\') == std::string::npos) names.push_back(rest);
         }
-        std::sort(names.begin(), names.end(),
-                  [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+        std::sort(names.begin(), names.end(), LowerLess);
         return names;
     }
 };
@@ -423,12 +448,15 @@ LONG SubKeyPath(Store& store, HKEY key, const char* subKey, std::string& path) {
 // 64-bit Windows shows it to 32-bit programs; the stand-in's programs are
 // 64-bit ones, which see Software itself.
 void InView(std::string& path, REGSAM sam) {
-    const std::string software = Lower(RootNames[2]) + "\\software";
-    if (!(sam & KEY_WOW64_32KEY) || Lower(path).compare(0, software.size(), software) != 0 ||
-        (path.size() > software.size() && path[software.size()] != '\\') ||
-        Lower(path).compare(software.size(), 12, "\\wow6432node") == 0)
+    const std::string software = std::string(RootNames[2]) + "\\Software";
+    const size_t n = software.size();
+    if (!(sam & KEY_WOW64_32KEY) || !StartsSame(path, software.data(), n) ||
+        (path.size() > n && path[n] != '\\'))
         return;
-    path.insert(software.size(), "\\WOW6432Node");
+    static const char Node[] = "\\WOW6432Node";
+    const size_t nodeLength = sizeof Node - 1;
+    if (path.size() >= n + nodeLength && SameName(path.substr(n, nodeLength), Node)) return;
+    path.insert(n, Node);
 }
 
 }  // namespace
@@ -495,7 +523,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (IsRootPath(path)) return ERROR_ACCESS_DENIED;
     if (MachineIsNonAdmin() && IsMachinePath(path)) return ERROR_ACCESS_DENIED;
     if (!s.store.Children(path).empty()) return ERROR_ACCESS_DENIED;
-    s.store.keys.erase(Lower(path));
+    s.store.keys.erase(path);
     if (!Save(s.store)) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
@@ -526,9 +554,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
 static bool NameInUtf8(LPCWSTR name, std::string& text) {
     text.clear();
     if (!name || !*name) return true;
-    text.resize(4 * MaxValueNameLength + 4);
-    if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, &text[0], (int)text.size(), NULL, NULL))
-        return false;
+    int n = WideCharToMultiByte(CP_UTF8, 0, name, -1, NULL, 0, NULL, NULL);
+    if (n <= 0) return false;
+    text.resize((size_t)n);
+    if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, &text[0], n, NULL, NULL)) return false;
     text.resize(strlen(text.c_str()));
     return true;
 }

@@ -189,6 +189,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWS
     size_t n = count < 0 ? strlen(text) + 1 : (size_t)count;
     const unsigned char* in = (const unsigned char*)text;
     std::u16string out;
+    out.reserve(n);  // a byte gives at most one unit, four bytes two
     for (size_t i = 0; i < n;) {
         char32_t c;
         if (!utf8) {
@@ -224,6 +225,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
     }
     if (usedDefault) *usedDefault = FALSE;
     std::string out;
+    out.reserve(3 * n);  // a unit gives at most three bytes, two units four
     for (size_t i = 0; i < n;) {
         char32_t c = wide[i++];
         if (c >= 0xD800 && c < 0xDC00 && i < n && wide[i] >= 0xDC00 && wide[i] < 0xE000)

@@ -70,9 +70,13 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 }
 
 DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
-    std::string full(3 * 32768, '\0');
-    DWORD n = GetFullPathNameA(Narrow(name).c_str(), (DWORD)full.size(), &full[0], NULL);
-    if (n == 0 || n >= full.size()) return 0;
+    // Asked first for the size, so that no path-sized buffer is made per call.
+    std::string narrow = Narrow(name);
+    DWORD need = GetFullPathNameA(narrow.c_str(), 0, NULL, NULL);
+    if (need == 0) return 0;
+    std::string full(need, '\0');
+    DWORD n = GetFullPathNameA(narrow.c_str(), need, &full[0], NULL);
+    if (n == 0 || n >= need) return 0;
     int units = MultiByteToWideChar(CP_UTF8, 0, full.c_str(), -1, NULL, 0);
     if (filePart) *filePart = NULL;
     if (units <= 0 || (DWORD)units > size) return units > 0 ? (DWORD)units : 0;
