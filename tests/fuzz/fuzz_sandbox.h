@@ -174,9 +174,29 @@ inline bool Complete = false;
 inline int Watcher = -1;
 inline std::map<int, std::string> Watched;  // directory (relative) by watch
 
+// Calls `each` with every entry of the open directory `dir` but "." and
+// "..", listed with getdents64 into a buffer of its own (opendir would
+// allocate 32 KiB for each directory); returns how many there were, or -1
+// when it cannot be listed.
+template <typename Each>
+inline int ForEachEntry(int dir, Each each) {
+    int count = 0;
+    alignas(struct dirent64) char buffer[4096];
+    ssize_t n;
+    while ((n = getdents64(dir, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const struct dirent64* e = (const struct dirent64*)(buffer + at);
+            at += e->d_reclen;
+            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+            count++;
+            each(e);
+        }
+    }
+    return n < 0 ? -1 : count;
+}
+
 // Adds what lies below `rel` to `out`; with `watch`, watches every directory
-// first. Lists with getdents64 into a buffer of its own: opendir would
-// allocate 32 KiB for each directory.
+// first.
 inline void Walk(const std::string& rel, Entries& out, bool watch) {
     std::string dir = rel.empty() ? Box.root : Box.root + "/" + rel;
     if (watch) {
@@ -188,24 +208,17 @@ inline void Walk(const std::string& rel, Entries& out, bool watch) {
     }
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) Fail("cannot list " + dir, strerror(errno));
-    alignas(struct dirent64) char buffer[4096];
-    ssize_t n;
-    while ((n = getdents64(fd, buffer, sizeof buffer)) > 0) {
-        for (ssize_t at = 0; at < n;) {
-            const struct dirent64* e = (const struct dirent64*)(buffer + at);
-            at += e->d_reclen;
-            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-            std::string path = rel.empty() ? e->d_name : rel + "/" + e->d_name;
-            unsigned char type = e->d_type;
-            struct stat st;
-            if (type == DT_UNKNOWN && lstat((Box.root + "/" + path).c_str(), &st) == 0)
-                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
-            char kind = type == DT_LNK ? 'l' : type == DT_DIR ? 'd' : 'f';
-            out[path] = kind;
-            if (kind == 'd') Walk(path, out, watch);
-        }
-    }
-    if (n < 0) Fail("cannot list " + dir, strerror(errno));
+    int listed = ForEachEntry(fd, [&](const struct dirent64* e) {
+        std::string path = rel.empty() ? e->d_name : rel + "/" + e->d_name;
+        unsigned char type = e->d_type;
+        struct stat st;
+        if (type == DT_UNKNOWN && lstat((Box.root + "/" + path).c_str(), &st) == 0)
+            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        char kind = type == DT_LNK ? 'l' : type == DT_DIR ? 'd' : 'f';
+        out[path] = kind;
+        if (kind == 'd') Walk(path, out, watch);
+    });
+    if (listed < 0) Fail("cannot list " + dir, strerror(errno));
     close(fd);
 }
 
@@ -619,6 +632,26 @@ inline int CloseOpenKeys() {
     return open;
 }
 
+// The file descriptors this process has open.
+inline int OpenDescriptors() {
+    int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) Fail("cannot list the open descriptors", strerror(errno));
+    int count = ForEachEntry(dir, [](const struct dirent64*) {});
+    close(dir);
+    return count - 1;  // the listing's own
+}
+
+// What the end of a process does, as the program relies on it: the mutexes
+// it holds are let go of and closed, and as each was the last handle, the
+// mutex is gone (its lock file with it).
+inline void EndProcess() {
+    MachineEndProcess();
+    int dir = open((Box.machine + "/mutex").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ForEachEntry(dir, [dir](const struct dirent64* e) { unlinkat(dir, e->d_name, 0); });
+    close(dir);
+}
+
 // A fresh machine: no registry, no boxes, no answers, administrator rights.
 inline void ResetMachine() {
     MachineRegistryInMemory();
@@ -768,13 +801,19 @@ inline Outcome Run(const std::vector<std::string>& args, const std::string& abou
     for (std::string& a : storage) argv.push_back(&a[0]);
     argv.push_back(NULL);
     BeginTrace();
+    int descriptors = OpenDescriptors();
     EnterSandbox();
     int rc = AppMain((int)storage.size(), argv.data());
     LeaveSandbox();
     out.trace = EndTrace();
     int leaked = CloseOpenKeys();
+    EndProcess();
     out.context = about + "\nstandard output:\n" + out.trace;
     if (rc != 0) Fail("AppMain returned " + std::to_string(rc), out.context);
+    // Left open, they would run out after some hundred thousand runs.
+    int open = OpenDescriptors();
+    if (open != descriptors)
+        Fail(std::to_string(open - descriptors) + " file descriptor(s) left open", out.context);
     Sync();
     // ZARNO_FUZZ_WALK=1: every run also checks the watch against a walk.
     static const bool walk = getenv("ZARNO_FUZZ_WALK") != NULL;

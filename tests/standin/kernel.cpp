@@ -931,3 +931,12 @@ DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
 }
 
 }  // extern "C"
+
+void MachineEndProcess() {
+    for (const auto& mutex : Mutexes) {
+        if (mutex.second.owned > 0) flock(mutex.first, LOCK_UN);
+        close(mutex.first);
+    }
+    Mutexes.clear();
+    MutexFds.clear();
+}

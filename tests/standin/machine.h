@@ -55,6 +55,10 @@ bool MachineLoaded(const std::string& path);
 void MachineMoveHeld(const std::string& from, const std::string& to);
 // Makes the next MachineHolder read the list again.
 void MachineForgetHolders();
+// What the end of this process does to the mutexes it has open: each is let
+// go of and closed. For the in-process fuzz targets, each of whose runs
+// stands for a process of its own.
+void MachineEndProcess();
 // Procedures that GetProcAddress gives: kernel32's SetFileInformationByHandle,
 // and those of the Restart Manager module (none for another module).
 #include <windows.h>
