@@ -8,9 +8,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "machine.h"
 #include "zarnouns.h"
@@ -19,20 +22,30 @@ namespace fs = std::filesystem;
 
 static std::string Sandbox, Install, Canary;
 
+// The files every run starts with (empty, each in its folder): one in the
+// installation directory and its subfolder, and one in every special folder.
+static std::vector<std::string> Files;
+
 static void Touch(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file != NULL) fclose(file);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) close(fd);
 }
 
+// Puts back what the last run removed. Looking for each file costs one
+// system call; only a missing one is made again, with its folders.
 static void Populate() {
-    fs::create_directories(Install + "sub");
-    Touch(Install + "harbo.dll");
-    Touch(Install + "sub/x.txt");
-    for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++) {
-        std::string folder = StandInFolderPath(row->csidl);
-        if (folder.empty()) continue;
-        fs::create_directories(folder);
-        Touch(folder + "/harbo.dll");
+    if (Files.empty()) {
+        Files.push_back(Install + "harbo.dll");
+        Files.push_back(Install + "sub/x.txt");
+        for (const SpecialFolder* row = SpecialFolders; row->name != NULL; row++) {
+            std::string folder = StandInFolderPath(row->csidl);
+            if (!folder.empty()) Files.push_back(folder + "/harbo.dll");
+        }
+    }
+    for (const std::string& file : Files) {
+        if (access(file.c_str(), F_OK) == 0) continue;
+        fs::create_directories(fs::path(file).parent_path());
+        Touch(file);
     }
 }
 
