@@ -171,6 +171,10 @@ inline Entries Present;
 inline Entries Gone;
 // Whether every item of the layout is present (Restore has nothing to do).
 inline bool Complete = false;
+// The items of the layout that left Present since it was last complete, or
+// all of them (after the watch began afresh, nothing tells which).
+inline std::vector<const Item*> Lost;
+inline bool AllLost = true;
 inline int Watcher = -1;
 inline std::map<int, std::string> Watched;  // directory (relative) by watch
 
@@ -238,22 +242,27 @@ inline void WatchAll() {
     for (const auto& entry : Present) Gone.insert(entry);
     Present.clear();
     Complete = false;
+    AllLost = true;
     Walk("", Present, true);
 }
 
-// The paths of the layout's items.
-inline bool InLayout(const std::string& rel) {
-    static std::map<std::string, char> items;
+// The item of the layout at `rel`, or NULL.
+inline const Item* LayoutItem(const std::string& rel) {
+    static std::map<std::string, const Item*> items;
     if (items.empty())
-        for (const Item& item : Layout()) items[item.path] = item.kind;
-    return items.count(rel) != 0;
+        for (const Item& item : Layout()) items[item.path] = &item;
+    auto found = items.find(rel);
+    return found != items.end() ? found->second : NULL;
 }
 
 // Takes `rel` and what lay below it out of Present.
 inline void Forget(const std::string& rel) {
     auto it = Present.lower_bound(rel);
     while (it != Present.end() && (it->first == rel || Under(it->first, rel))) {
-        if (InLayout(it->first)) Complete = false;
+        if (const Item* item = LayoutItem(it->first)) {
+            Complete = false;
+            Lost.push_back(item);
+        }
         Gone.insert(*it);
         it = Present.erase(it);
     }
@@ -300,11 +309,20 @@ inline void Sync() {
     if (n < 0 && errno != EAGAIN) Fail("cannot read the sandbox's changes", strerror(errno));
 }
 
-// Puts back each item of the layout that is not present.
+// Puts back each item of the layout that is not present. Only those that
+// left are looked for, in the layout's order (a folder before what it holds).
 inline void Restore() {
     Sync();
     if (Complete) return;
-    for (const Item& item : Layout()) {
+    if (AllLost) {
+        Lost.clear();
+        for (const Item& item : Layout()) Lost.push_back(&item);
+    } else {
+        std::sort(Lost.begin(), Lost.end());
+        Lost.erase(std::unique(Lost.begin(), Lost.end()), Lost.end());
+    }
+    for (const Item* lost : Lost) {
+        const Item& item = *lost;
         if (Present.count(item.path)) continue;
         std::string path = Box.root + "/" + item.path;
         if (item.kind == 'd') {
@@ -318,6 +336,8 @@ inline void Restore() {
         }
     }
     Complete = true;
+    AllLost = false;
+    Lost.clear();
     Sync();
 }
 

@@ -46,7 +46,9 @@ std::string CurrentDir() {
 // directory when relative, "." and ".." resolved by name, "/" repeats
 // collapsed; a trailing '/' is kept.
 std::string FullPath(const std::string& name) {
-    std::string whole = !name.empty() && name[0] == '/' ? name : CurrentDir() + "/" + name;
+    std::string joined;  // only a relative name is copied
+    if (name.empty() || name[0] != '/') joined = CurrentDir() + "/" + name;
+    const std::string& whole = joined.empty() ? name : joined;
     bool trailing = whole.size() > 1 && whole.back() == '/';
     std::string out;
     out.reserve(whole.size() + 1);

@@ -112,7 +112,9 @@ std::string ParentPath(const std::string& path) {
 // letter case aside, so that a path in any case finds its key uncopied.
 struct Store {
     struct CaseLess {
-        bool operator()(const std::string& a, const std::string& b) const { return LowerLess(a, b); }
+        bool operator()(const std::string& a, const std::string& b) const {
+            return LowerLess(a, b);
+        }
     };
     std::map<std::string, Key, CaseLess> keys;
     // The file exists but could not be read whole, or no lock could be taken:
