@@ -1,5 +1,6 @@
-// The wide-character file functions over the ANSI ones: a "\\?\" prefix is
-// taken away (the host has no MAX_PATH to pass), the rest goes as UTF-8.
+// The wide-character file functions over the ANSI ones: a "\\?\" prefix
+// before a full path is taken away (the host has no MAX_PATH to pass), the
+// rest goes as UTF-8.
 #include <errno.h>
 #include <string.h>
 #include <direct.h>
@@ -17,7 +18,10 @@ std::string Narrow(LPCWSTR wide) {
     text.resize((size_t)n);
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], n, NULL, NULL);
     text.resize((size_t)n - 1);
-    return text.compare(0, 4, "\\\\?\\") == 0 ? text.substr(4) : text;
+    // Windows takes the prefix before a full path only. Before anything else
+    // the path is left as it stands, a relative name that begins "\\?\",
+    // which names nothing, as Windows completes no such path either.
+    return text.compare(0, 5, "\\\\?\\/") == 0 ? text.substr(4) : text;
 }
 
 // A name of more than MAX_PATH bytes in UTF-8 is left out of the ANSI
