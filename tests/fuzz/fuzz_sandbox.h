@@ -169,10 +169,9 @@ using Entries = std::map<std::string, char>;
 inline Entries Present;
 // What left Present since the start of the current run.
 inline Entries Gone;
-// Whether every item of the layout is present (Restore has nothing to do).
-inline bool Complete = false;
-// The items of the layout that left Present since it was last complete, or
-// all of them (after the watch began afresh, nothing tells which).
+// The items of the layout that left Present since Restore last made it
+// whole, or all of them (after the watch began afresh, nothing tells which):
+// with neither, Restore has nothing to do.
 inline std::vector<const Item*> Lost;
 inline bool AllLost = true;
 inline int Watcher = -1;
@@ -241,7 +240,6 @@ inline void WatchAll() {
     Watched.clear();
     for (const auto& entry : Present) Gone.insert(entry);
     Present.clear();
-    Complete = false;
     AllLost = true;
     Walk("", Present, true);
 }
@@ -259,10 +257,7 @@ inline const Item* LayoutItem(const std::string& rel) {
 inline void Forget(const std::string& rel) {
     auto it = Present.lower_bound(rel);
     while (it != Present.end() && (it->first == rel || Under(it->first, rel))) {
-        if (const Item* item = LayoutItem(it->first)) {
-            Complete = false;
-            Lost.push_back(item);
-        }
+        if (const Item* item = LayoutItem(it->first)) Lost.push_back(item);
         Gone.insert(*it);
         it = Present.erase(it);
     }
@@ -313,7 +308,7 @@ inline void Sync() {
 // left are looked for, in the layout's order (a folder before what it holds).
 inline void Restore() {
     Sync();
-    if (Complete) return;
+    if (!AllLost && Lost.empty()) return;
     if (AllLost) {
         Lost.clear();
         for (const Item& item : Layout()) Lost.push_back(&item);
@@ -335,7 +330,6 @@ inline void Restore() {
             Fail("cannot link " + path, strerror(errno));
         }
     }
-    Complete = true;
     AllLost = false;
     Lost.clear();
     Sync();

@@ -51,13 +51,6 @@ struct Key {
     std::vector<Value> values;
 };
 
-std::string Lower(const std::string& s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    return out;
-}
-
 char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
 // Whether `text` starts with `head`, letter case aside. Compares in place:
@@ -108,7 +101,7 @@ std::string ParentPath(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The whole registry, keyed by the lower-case full path and ordered with the
+// The whole registry, keyed by the full path as created and ordered with the
 // letter case aside, so that a path in any case finds its key uncopied.
 struct Store {
     struct CaseLess {
@@ -133,7 +126,7 @@ struct Store {
         if (!parent.empty()) Add(parent);
         Key k;
         k.path = path;
-        keys[Lower(path)] = k;
+        keys[path] = k;
         return true;
     }
 
