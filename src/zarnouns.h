@@ -241,6 +241,11 @@ extern WIN32_FIND_DATAW WalkEntry;
 // folder cannot be named.
 extern int WalkCount, WalkCountBelow, WalkStop;
 int WalkTree(const char* dir, WalkVisit visit);
+// The one place that says what a link is, asked by every walk, the guard and
+// the removal script: any reparse point (Wine's links have the tag 0)
+// except those that hold the item's own data, which are files and folders
+// like any other. `tag` is the reparse tag, where the caller knows it.
+int IsLink(DWORD attributes, DWORD tag);
 // `text` as a full path in the "\\?\" form (a share's "\\?\UNC\..."),
 // into `wide` (WalkPathSize units); its length, 0 when it has none.
 int LongPath(const char* text, WCHAR* wide);

@@ -19,6 +19,20 @@ static struct {
     int count;       // WalkCount when the folder was entered
 } Levels[MaxWalkDepth + 1];
 
+// Reparse points that hold the item's own data: cloud-file placeholders (a
+// Desktop or Documents synced to the cloud, every variant of the tag),
+// deduplicated files and system-compressed ones. Such an item is a file or
+// folder like any other.
+static int HoldsOwnData(DWORD tag) {
+    return (tag & 0xFFFF0FFFu) == 0x9000001Au  // IO_REPARSE_TAG_CLOUD and _CLOUD_1 to _F
+           || tag == 0x80000013u               // IO_REPARSE_TAG_DEDUP
+           || tag == 0x80000017u;              // IO_REPARSE_TAG_WOF
+}
+
+int IsLink(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !HoldsOwnData(tag);
+}
+
 int LongPath(const char* text, WCHAR* wide) {
     static WCHAR given[WalkPathSize];
     if (text[0] == '\0' || MultiByteToWideChar(CP_ACP, 0, text, -1, given, WalkPathSize) == 0)
@@ -112,13 +126,14 @@ int WalkTree(const char* dir, WalkVisit visit) {
         const WCHAR* name = WalkEntry.cFileName;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         DWORD attributes = WalkEntry.dwFileAttributes;
-        int folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                     !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        // The listing gives a reparse point's tag in dwReserved0.
+        int link = IsLink(attributes, WalkEntry.dwReserved0);
+        int folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !link;
         int added = Extend(depth, folder);
         if (added == 0 || (folder && depth == MaxWalkDepth)) {
             // Named by the folder that cannot be walked whole.
             visit(WalkDeep);
-        } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        } else if (link) {
             visit(WalkLink);
         } else if (!folder) {
             visit(WalkFile);
