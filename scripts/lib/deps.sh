@@ -61,10 +61,15 @@ need_pkgs() {
         local rest=${missing//wine32:i386/}
         rest=$(echo $rest)
         if [ "$rest" != "$missing" ]; then
-            echo "wine32:i386 cannot be installed here ($(grep -m1 '^E:' "$log")); installing the rest without it"
-            mkdir -p "$DEPS_STATE"
-            grep -m1 '^E:' "$log" >"$tried" || echo "apt-get install failed" >"$tried"
-            [ -z "$rest" ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $rest >"$log" 2>&1 || true
+            local why
+            why=$(grep -m1 '^E:' "$log" || echo "apt-get install failed")
+            echo "wine32:i386 cannot be installed here ($why); installing the rest without it"
+            # Remembered only where the rest could be installed: then it
+            # was wine32:i386 that apt could not resolve.
+            if [ -z "$rest" ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $rest >"$log" 2>&1; then
+                mkdir -p "$DEPS_STATE"
+                echo "$why" >"$tried"
+            fi
         fi
     fi
     missing=$(deps_missing "$@" | grep -vx 'wine32:i386' | tr '\n' ' ' || true)
