@@ -731,7 +731,8 @@ TEST_F(Deployment, KeepsWorkingCopiesAndOtherProgramsWhole) {
                              "a/svn/ (a working copy)", "a/fossil/ (a working copy)",
                              "other/ (where Other Tool is installed)",
                              "by-exe/bin/ (where Other Tool is installed)",
-                             aliased ? "aliased/ (where Other Tool is installed)" : "other/"}) {
+                             aliased ? "aliased/ (where Other Tool is installed)"
+                                     : "other/ (where Other Tool is installed)"}) {
         for (char& c : line) c = c == '/' ? PATH_SEP : c;
         EXPECT_NE(log.find("\nkept: " + dir + line + "\n"), std::string::npos) << line << "\n" << log;
     }
