@@ -187,6 +187,11 @@ int FolderIdentity(const char* path, FolderId* id);
 // 1 when the folder at `path` exists and is the folder `dir` or lies
 // anywhere inside it; its own identity goes into `id`.
 int FolderWithin(const char* path, const FolderId* dir, FolderId* id);
+// The full name of the folder `path` as the guard compares names, into
+// `normal` (TextSize bytes): no "\\?\" prefix, "." and ".." resolved, one
+// separator between names and none at the end. 0 for a root, or a path
+// that has no such name.
+int FullFolderName(const char* path, char* normal);
 // 1 when the first `n` UTF-16 units of `a` and `b` are one name to the
 // file system, letter case aside.
 int SameLetters(const WCHAR* a, const WCHAR* b, int n);

@@ -691,27 +691,34 @@ static std::string Read(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// Working copies of several kinds at several depths and two other programs
-// lie in the installation beside the plug-in's files and what it made; an
-// entry of this product's own name elsewhere keeps nothing.
+// Working copies of several kinds at several depths and three other programs
+// lie in the installation beside the plug-in's files and what it made, one
+// of them named through a link that leads into it from outside; an entry of
+// this product's own name elsewhere keeps nothing.
 TEST_F(Deployment, KeepsWorkingCopiesAndOtherProgramsWhole) {
     const std::vector<std::string> kept = {"repo/.git/HEAD", "repo/src/main.c", "a/b/sub/.GIT",
                                            "a/svn/.svn/wc.db", "a/fossil/_fossil_", "other/other.exe",
                                            "by-exe/bin/tool.exe", "by-exe/bin/tool.dll"};
     for (const std::string& rel : kept) WriteFile("Tools/" + rel, "kept " + rel);
+    WriteFile("Tools/aliased/app.exe", "kept aliased/app.exe");
     for (const char* rel : {"cache/index.bin", "a/b/plain.txt", "mine/own.txt", "outside/.git/HEAD"})
         WriteFile(std::string(rel).rfind("outside", 0) == 0 ? rel : "Tools/" + std::string(rel), "x");
     std::error_code error;
     fs::create_directory_symlink(fs::u8path(Path("outside")), fs::u8path(Path("Tools/link")), error);
+    // Wine makes no link here (and says it did): the row is the stand-in's.
+    fs::create_directory_symlink(fs::u8path(Path("Tools")), fs::u8path(Path("alias")), error);
+    bool aliased = fs::is_symlink(fs::u8path(Path("alias")), error);
     std::string other = Path("Tools/other"), bin = Path("Tools/by-exe/bin");
     OtherEntry byLocation(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, product + "-a", "InstallLocation", other);
     OtherEntry byUninstaller(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, product + "-b", "UninstallString",
                              bin + PATH_SEP + "tool.exe /uninstall");
+    OtherEntry throughLink(HKEY_CURRENT_USER, 0, product + "-c", "InstallLocation", Path("alias/aliased"));
     OtherEntry own(HKEY_CURRENT_USER, 0, product, "InstallLocation", Path("Tools/mine"));
 
     std::string out = Deploy();
     EXPECT_EQ(out.substr(0, out.find('\n') + 1), "exit code: 0\n") << out;
     for (const std::string& rel : kept) EXPECT_EQ(Read(Path("Tools/" + rel)), "kept " + rel) << rel;
+    EXPECT_EQ(Exists("Tools/aliased/app.exe"), aliased);
     for (const char* rel : {"Tools/harbo.dll", "Tools/sub", "Tools/empty", "Tools/cache", "Tools/mine",
                             "Tools/a/b/plain.txt", "Tools/link"})
         EXPECT_FALSE(Exists(rel)) << rel;
@@ -723,7 +730,9 @@ TEST_F(Deployment, KeepsWorkingCopiesAndOtherProgramsWhole) {
     for (std::string line : {"repo/ (a working copy)", "a/b/sub/ (a working copy)",
                              "a/svn/ (a working copy)", "a/fossil/ (a working copy)",
                              "other/ (where Other Tool is installed)",
-                             "by-exe/bin/ (where Other Tool is installed)"}) {
+                             "by-exe/bin/ (where Other Tool is installed)",
+                             aliased ? "aliased/ (where Other Tool is installed)"
+                                     : "other/ (where Other Tool is installed)"}) {
         for (char& c : line) c = c == '/' ? PATH_SEP : c;
         EXPECT_NE(log.find("\nkept: " + dir + line + "\n"), std::string::npos) << line << "\n" << log;
     }

@@ -37,8 +37,9 @@ bench_tree() {
     sync
 }
 
+# The tree that a run must have removed: X:\t, unless BENCH_TREE names another.
 bench_gone() {
-    if [ -e "$BENCH_WORK/t" ]; then echo "the tree was not removed by $1" >&2; exit 1; fi
+    if [ -e "${BENCH_TREE:-$BENCH_WORK/t}" ]; then echo "the tree was not removed by $1" >&2; exit 1; fi
 }
 
 # bench_uninstall PROGRAM: the seconds of X:\m\PROGRAM.exe -d BENCH. The

@@ -57,6 +57,83 @@ static int CommandFolder(const char* text, char* folder) {
     return 1;
 }
 
+// Whether another program's folder can lie inside the installation is told
+// by names where names can tell: a folder whose full name lies inside the
+// installation's is inside, and one whose name lies elsewhere on the same
+// drive is outside, unless a folder on its way there is a link (a junction,
+// a mount point, any reparse point), which could lead anywhere, or a name
+// is a short one ("PROGRA~1"). Only those, and other drives and shares (a
+// drive letter may be mapped onto any folder), are judged by identity, each
+// folder above them opened in turn. A machine lists some 300 programs whose
+// folders share their parents, so each folder on the way is looked at once
+// per run: the pool remembers the folders found to be plain.
+enum { PlainPoolSize = 65536 };
+static WCHAR PlainPool[PlainPoolSize];  // each folder's length, then its name
+static int PlainUsed;
+static char InsideName[TextSize];       // the installation's full name
+static WCHAR InsideWide[TextSize];
+static int InsideLength;
+
+static int HasShortName(const WCHAR* name, int n) {
+    for (int i = 0; i < n; i++)
+        if (name[i] == '~') return 1;
+    return 0;
+}
+
+// The units of a full name's root that names compare: 2 for a drive
+// letter ("C:"), 0 for a file system with one root ("/"), -1 for a share
+// or a device, whose names alone never tell where a folder is.
+static int RootLength(const WCHAR* name) {
+    if (name[0] != 0 && name[1] == ':' && name[2] == PATH_SEP) return 2;
+    return name[0] == PATH_SEP && name[1] != PATH_SEP ? 0 : -1;
+}
+
+// What the folder `name` (n units) is: 1 a folder and no reparse point, 0
+// not there, -1 anything else (a link, a file, a folder it cannot see).
+static int PlainFolder(const WCHAR* name, int n) {
+    for (int i = 0; i < PlainUsed; i += PlainPool[i] + 1)
+        if (PlainPool[i] == n && SameLetters(&PlainPool[i + 1], name, n)) return 1;
+    WCHAR path[TextSize];
+    memcpy(path, name, n * sizeof(WCHAR));
+    path[n] = 0;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    if (PlainUsed + n + 1 <= PlainPoolSize) {
+        PlainPool[PlainUsed] = (WCHAR)n;
+        memcpy(&PlainPool[PlainUsed + 1], name, n * sizeof(WCHAR));
+        PlainUsed += n + 1;
+    }
+    return 1;
+}
+
+// Where the folder of the full name `name` lies: 1 inside the installation,
+// 0 outside (or nowhere), -1 where names cannot tell.
+static int InsideByName(const char* name) {
+    WCHAR wide[TextSize];
+    int n = MultiByteToWideChar(CP_ACP, 0, name, -1, wide, TextSize) - 1;
+    if (n <= 0 || InsideLength == 0) return -1;
+    if (n >= InsideLength && SameLetters(wide, InsideWide, InsideLength) &&
+        (n == InsideLength || wide[InsideLength] == PATH_SEP))
+        return 1;
+    // Both under one root, spelt alike, and no short name.
+    int root = RootLength(wide);
+    if (root < 0 || RootLength(InsideWide) != root || !SameLetters(wide, InsideWide, root) ||
+        HasShortName(wide, n) || HasShortName(InsideWide, InsideLength))
+        return -1;
+    // Every folder on the way, from the first below the root.
+    for (int i = root + 2; i <= n; i++) {
+        if (i < n && wide[i] != PATH_SEP) continue;
+        int plain = PlainFolder(wide, i);
+        if (plain <= 0) return plain;
+    }
+    return 0;
+}
+
 // The values that name a program's folder: the first itself, the others
 // by a program or icon in it.
 static const char FolderValues[] = "InstallLocation\0UninstallString\0QuietUninstallString\0DisplayIcon\0";
@@ -68,12 +145,16 @@ static void NoteEntry(HKEY list, const char* name, REGSAM view, const FolderId* 
     if (RegOpenKeyExA(list, name, 0, KEY_READ | view, &entry) != ERROR_SUCCESS) return;
     for (const char* valueName = FolderValues; *valueName != '\0';
          valueName += strlen(valueName) + 1) {
-        char folder[TextSize];
+        char folder[TextSize], name[TextSize];
         const char* value = ValueGet(entry, valueName);
         FolderId id;
         if (value == NULL || !(valueName == FolderValues ? CopyText(folder, sizeof folder, value)
                                                          : CommandFolder(value, folder)) ||
-            folder[0] == '\0' || !FolderWithin(folder, inside, &id))
+            folder[0] == '\0' || !FullFolderName(folder, name))
+            continue;
+        int by = InsideByName(name);
+        if (by == 0 || (by == 1 && !FolderIdentity(name, &id)) ||
+            (by == -1 && !FolderWithin(name, inside, &id)))
             continue;
         int known = 0;
         for (int k = 0; k < OtherCount; k++) known |= SameId(&Others[k].id, &id);
@@ -92,9 +173,12 @@ void FindOtherPrograms(const char* ownName, const char* dir) {
     char path[TextSize], name[TextSize];
     FolderId inside;
     // A new run: nothing is kept yet.
-    OtherCount = KeptUsed = KeptOverflow = KeptLines = 0;
+    OtherCount = KeptUsed = KeptOverflow = KeptLines = PlainUsed = InsideLength = 0;
     KeptList[0] = '\0';
     if (dir == NULL || !FolderIdentity(dir, &inside)) return;
+    if (FullFolderName(dir, InsideName))
+        InsideLength = MultiByteToWideChar(CP_ACP, 0, InsideName, -1, InsideWide, TextSize) - 1;
+    if (InsideLength < 0) InsideLength = 0;
     CopyText(path, sizeof path, UninstallPrefix);
     path[strlen(path) - 1] = '\0';
     for (int v = 0; v < 3; v++) {

@@ -405,14 +405,18 @@ int IsProtectedFolder(const char* dir) {
     return verdict;
 }
 
-int FolderWithin(const char* path, const FolderId* dir, FolderId* id) {
-    char plain[TextSize], full[TextSize], normal[TextSize];
+int FullFolderName(const char* path, char* normal) {
+    char plain[TextSize], full[TextSize];
     char* filePart = NULL;
     if (!WithoutPrefix(plain, path)) return 0;
     DWORD length = GetFullPathNameA(plain, sizeof full, full, &filePart);
-    if (length == 0 || length >= sizeof full || !NormalizePath(normal, sizeof normal, full) ||
-        !IdentityOf(normal, id))
-        return 0;
+    return length > 0 && length < sizeof full && NormalizePath(normal, TextSize, full) &&
+           !IsRootPath(normal);
+}
+
+int FolderWithin(const char* path, const FolderId* dir, FolderId* id) {
+    char normal[TextSize];
+    if (!FullFolderName(path, normal) || !IdentityOf(normal, id)) return 0;
     for (FolderId up = *id;;) {
         if (SameId(&up, dir)) return 1;
         char* cut = strrchr(normal, PATH_SEP);

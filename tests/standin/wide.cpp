@@ -67,6 +67,8 @@ BOOL DeleteFileW(LPCWSTR path) {
     return remove(name.c_str()) == 0;
 }
 
+DWORD GetFileAttributesW(LPCWSTR path) { return GetFileAttributesA(Narrow(path).c_str()); }
+
 BOOL RemoveDirectoryW(LPCWSTR path) { return _rmdir(Narrow(path).c_str()) == 0; }
 
 BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {

@@ -177,6 +177,7 @@ DWORD GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetFileAttributesW(LPCWSTR path);
 DWORD GetLastError(void);
 
 // Files opened by handle: only existing files, for writing and deletion. A
