@@ -564,10 +564,13 @@ TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Reinstall("");
-        if (c.folder)
+        if (c.folder) {
             MakeDir("Tools/zarnouns.ini");
-        else
+        } else {
+            // Registered as it is, so that its bytes are followed.
             WriteFile("Tools/zarnouns.ini", c.script);
+            ASSERT_EQ(RunApp(exe, {"-r", product, Display}).exitCode, 0);
+        }
         Result r = Uninstall();
         ExpectSucceeded(r,
                         "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini + "!\n" +
