@@ -188,6 +188,27 @@ TEST_F(Registration, RecordsTheRemovalScriptAsItIs) {
     }
 }
 
+// Redirection Guard, in every run that deletes and in no other: the
+// stand-in notes each mitigation asked for (Wine's call does nothing).
+TEST_F(Registration, OnlyTheUninstallAsksForRedirectionGuard) {
+    if (RealShell()) GTEST_SKIP() << "only the stand-in records the policies asked for";
+    const struct {
+        std::vector<std::string> args;
+        std::vector<Answer> answers;
+        const char* asked;  // <machine>/mitigations afterwards: "POLICY FLAGS" lines
+    } rows[] = {
+        {{"-r", product, "Demo"}, {}, ""},
+        {{"-d", product}, {No}, "16 1\n"},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(Path("machine/mitigations"));
+        RunApp(exe, row.args, row.answers);
+        std::ifstream in(Path("machine/mitigations"));
+        std::string asked((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(asked, row.asked) << row.args[0];
+    }
+}
+
 TEST_F(Registration, TwiceOverwritesTheSameEntry) {
     RunApp(exe, {"-r", product, "First"});
     Result r = RunApp(exe, {"-r", product, "Second"});

@@ -52,6 +52,14 @@ void RestoreMachine() {
     replaced = false;
 }
 
+void SetLocalSystem(bool on) {
+    std::string flag = MachinePath("system");
+    if (on)
+        std::ofstream(flag) << "1\n";
+    else
+        fs::remove(flag);
+}
+
 void SetNonAdmin(bool on) {
     std::string flag = MachinePath("nonadmin");
     if (on)
