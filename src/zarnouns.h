@@ -182,8 +182,6 @@ extern int ScriptRefused;
 // The open removal script `script` of the installation folder `dir`, whose
 // bytes have the hash `hash`.
 int JudgeRemovalScript(HANDLE script, const char* dir, const char* hash);
-// 1 when the process runs as SYSTEM.
-int IsLocalSystem(void);
 // Turns on Redirection Guard where Windows has it (Windows 11, Windows 10
 // 22H2): this process then follows no junction or link that a user without
 // an administrator's rights made.

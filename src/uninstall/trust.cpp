@@ -49,7 +49,7 @@ static void RunAccount(char* sid) {
 
 static const char LocalSystem[] = "S-1-5-18";
 
-int IsLocalSystem(void) {
+static int IsLocalSystem(void) {
     char sid[TextSize];
     RunAccount(sid);
     return strcmp(sid, LocalSystem) == 0;

@@ -52,21 +52,17 @@ void RestoreMachine() {
     replaced = false;
 }
 
-void SetLocalSystem(bool on) {
-    std::string flag = MachinePath("system");
+// The stand-in's switches are files in the machine directory.
+static void SetMachineSwitch(const char* name, bool on) {
+    std::string flag = MachinePath(name);
     if (on)
         std::ofstream(flag) << "1\n";
     else
         fs::remove(flag);
 }
 
-void SetNonAdmin(bool on) {
-    std::string flag = MachinePath("nonadmin");
-    if (on)
-        std::ofstream(flag) << "1\n";
-    else
-        fs::remove(flag);
-}
+void SetLocalSystem(bool on) { SetMachineSwitch("system", on); }
+void SetNonAdmin(bool on) { SetMachineSwitch("nonadmin", on); }
 
 static const char* AnswerWord(Answer a) {
     switch (a) {
