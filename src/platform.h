@@ -6,6 +6,8 @@
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
+#include <wincrypt.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>

@@ -10,6 +10,8 @@
 // what Windows gives within MAX_PATH characters is asked for in UTF-16 and
 // converted into a buffer of this size, where it always fits.
 enum { TextSize = 1024 };
+// A SHA-256 in hexadecimal digits, as the entry records the removal script's.
+enum { HashTextSize = 65 };
 
 // ---- src/app: start-up, command table, message boxes, bounded text -------
 
@@ -157,6 +159,33 @@ void Uninstall(const char* name);
 void DeleteStarter(void);
 // Applies rollback rows up to the first without a key path.
 void ApplyRollback(const RegEntry* rows);
+// Whom the uninstall trusts with its removal script (trust.cpp). The entry's
+// word on the script, read by ReadScriptRegistration as far as it holds for
+// this run:
+enum {
+    ScriptUnvouched,       // no word (an older registration), or one this run may not take
+    ScriptHashed,          // ScriptRegisteredHash is the script's hash at registration
+    ScriptNoneRegistered,  // there was no script at registration
+};
+extern int ScriptRegistration;
+extern char ScriptRegisteredHash[HashTextSize];
+void ReadScriptRegistration(HKEY entry, HKEY root);
+// Why a script is not followed: the trace's reason and the outcome box's
+// sentence. JudgeRemovalScript answers 0 (follow it) or 1 + the row of the
+// reason; ScriptRefused keeps the answer of the script last not followed.
+struct ScriptRefusal {
+    const char* reason;
+    const char* sentence;
+};
+extern const ScriptRefusal ScriptRefusals[];
+extern int ScriptRefused;
+// The open removal script `script` of the installation folder `dir`, whose
+// bytes have the hash `hash`.
+int JudgeRemovalScript(HANDLE script, const char* dir, const char* hash);
+// Turns on Redirection Guard where Windows has it (Windows 11, Windows 10
+// 22H2): this process then follows no junction or link that a user without
+// an administrator's rights made.
+void GuardRedirection(void);
 // 1 when removing the tree at `dir` would remove a drive or share root, the
 // Windows or system folder, a special folder or a folder holding one.
 int IsProtectedFolder(const char* dir);
@@ -209,8 +238,19 @@ struct SpecialFolder {
 };
 extern const SpecialFolder SpecialFolders[];
 
-int RunRemovalScript(const char* dir);  // 0, -1, or -2 when there is no script
+// 0, -1, or -2 when there is no script to follow (none, or one not followed).
+int RunRemovalScript(const char* dir);
 int HasRemovalScript(const char* dir);  // 1 when dir holds a removal script file
+// Opens the removal script at `path` for reading, so that nobody can write,
+// rename or delete it while it is open; INVALID_HANDLE_VALUE when it cannot.
+HANDLE OpenRemovalScript(const char* path);
+// The SHA-256 of the rest of the open `file`, read from where it stands, as
+// 64 lowercase hexadecimal digits into `hex` (HashTextSize bytes); 1 when
+// done, else 0 and "".
+int HashFile(HANDLE file, char* hex);
+// The removal script in `dir` hashed into `hex`: 1; 0 when there is none;
+// -1 when it is there but cannot be read.
+int RemovalScriptHash(const char* dir, char* hex);
 void TrimSpaces(char* text);
 char* SpecialFolderPath(const char* name);
 // The shell's folder `csidl` into `folder` (TextSize bytes); 0 when it has none.

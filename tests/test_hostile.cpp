@@ -323,12 +323,14 @@ class HostileUninstall : public Installed {
     // A confirmed uninstall that told success: the whole trace, and either
     // the installation folder gone or exactly `deleted` gone from it; the
     // entry deleted and the canaries intact.
+    // `more` follows the success text.
     void ExpectSucceeded(const Result& r, const std::string& trace, bool treeRemoved,
-                         const std::set<std::string>& deleted, const std::string& label) const {
+                         const std::set<std::string>& deleted, const std::string& label,
+                         const std::string& more = "") const {
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 0);
         ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
-                        {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+                        {std::string("Successfully uninstalled '") + Display + "'." + more, "OK"}});
         EXPECT_EQ(Short(r.out), Short(trace));
         if (treeRemoved) {
             EXPECT_FALSE(Exists("Tools"));
@@ -342,11 +344,108 @@ class HostileUninstall : public Installed {
         ExpectCanariesIntact(label);
     }
 
+    // Whom the uninstall trusts with its removal script: the rows whose
+    // installation lies in a folder that every user may change (`open`) or
+    // in one that only administrators and its user may. The script as
+    // registered deletes harbo.dll; the one an adversary puts in its place
+    // also names a canary outside. Not followed, nothing it names is
+    // touched: the tree goes instead, and the box says why.
+    void ExpectScriptTrust(bool open) {
+        enum Script { Registered, Rewritten, Planted };
+        const struct {
+            const char* label;
+            bool open;
+            Script script;
+            bool hashless;    // an older registration: no RemovalScriptHash
+            bool perUser;     // the entry under HKCU
+            bool elevated;    // the run's rights (the stand-in's switch)
+            bool system;      // the run is SYSTEM's
+            const char* not_followed;  // the reason, or none: followed
+        } rows[] = {
+            {"rewritten", true, Rewritten, false, false, true, false, "changed since registration"},
+            {"planted", true, Planted, false, false, true, false, "not there at registration"},
+            {"as registered", true, Registered, false, false, true, false, nullptr},
+            {"older entry", true, Registered, true, false, true, false, "writable by others"},
+            // A per-user entry vouches only for its own user's runs.
+            {"per-user, elevated", true, Registered, false, true, true, false, "writable by others"},
+            {"per-user, as its user", true, Rewritten, false, true, false, false,
+             "changed since registration"},
+            {"per-user, older, as its user", true, Registered, true, true, false, false, nullptr},
+            {"per-user, older, as SYSTEM", true, Registered, true, true, false, true,
+             "writable by others"},
+            {"older entry, administrators only", false, Registered, true, false, true, false, nullptr},
+            {"per-user, elevated, administrators only", false, Registered, false, true, true, false,
+             nullptr},
+            {"rewritten, administrators only", false, Rewritten, false, false, true, false,
+             "changed since registration"},
+        };
+        const std::string registered = "harbo.dll\n";
+        const std::string adversary = "other.dll\n.." + Sep + "Canary" + Sep + "harbo.dll\n";
+        const std::string key = EntryKey(product), ini = dir + "zarnouns.ini";
+        for (const auto& row : rows) {
+            if (row.open != open || (!row.elevated && !CanRefuseMachineRights())) continue;
+            SCOPED_TRACE(row.label);
+            Reinstall(row.script == Planted ? "" : registered);
+            if (row.script != Registered) WriteFile("Tools/zarnouns.ini", adversary);
+            HKEY entry;
+            if (row.hashless && RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS,
+                                              &entry) == ERROR_SUCCESS) {
+                EXPECT_EQ(RegDeleteValueA(entry, "RemovalScriptHash"), ERROR_SUCCESS);
+                RegCloseKey(entry);
+            }
+            if (row.perUser) {
+                for (const std::string& name : ValueNames(HKEY_LOCAL_MACHINE, key)) {
+                    DWORD type = 0;
+                    std::string bytes;
+                    ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, key, name, &type, &bytes));
+                    WriteValue(HKEY_CURRENT_USER, key, name, type, bytes);
+                }
+                DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+            }
+            SetNonAdmin(!row.elevated);
+            SetLocalSystem(row.system);
+            Result r = Uninstall();
+            SetNonAdmin(false);
+            SetLocalSystem(false);
+            if (row.not_followed == nullptr) {
+                ExpectSucceeded(r, Head(true) + Deleting("harbo.dll"), false, {"harbo.dll"},
+                                row.label);
+            } else {
+                const std::map<std::string, std::string> why = {
+                    {"changed since registration", "it was changed after the plug-in was registered"},
+                    {"not there at registration", "it was not there when the plug-in was registered"},
+                    {"writable by others",
+                     "users other than administrators may change it or a folder above it"}};
+                ExpectSucceeded(r,
+                                "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini +
+                                    "!\nremoval script not followed: " + row.not_followed + "\n-> " +
+                                    dir + "\n",
+                                true, {}, row.label,
+                                "\n\nThe removal script was not followed because " +
+                                    why.at(row.not_followed) +
+                                    "; the shortcuts and other items it names outside the "
+                                    "installation folder were not removed.");
+            }
+            EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
+        }
+    }
+
     std::string runner;         // the copy that runs "-d"
     std::string outside;        // a folder next to the sandbox
     std::string desktopCanary;  // a file on the shell's desktop, where there is one
     Listing canaries;
 };
+
+class OpenHostileUninstall : public HostileUninstall {
+  protected:
+    OpenHostileUninstall() { openToAll = true; }
+};
+
+TEST_F(OpenHostileUninstall, RemovalScriptInAFolderEveryUserMayChange) { ExpectScriptTrust(true); }
+
+TEST_F(HostileUninstall, RemovalScriptInAFolderOnlyAdministratorsMayChange) {
+    ExpectScriptTrust(false);
+}
 
 // Lines that hold NUL bytes, that lack the final line feed, that end in
 // CR LF, and that are 1022, 1023 and 1024 characters long. A line counts by
@@ -564,10 +663,13 @@ TEST_F(HostileUninstall, RemovalScriptTailsCarriageReturnsAndNonScripts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Reinstall("");
-        if (c.folder)
+        if (c.folder) {
             MakeDir("Tools/zarnouns.ini");
-        else
+        } else {
+            // Registered as it is, so that its bytes are followed.
             WriteFile("Tools/zarnouns.ini", c.script);
+            ASSERT_EQ(RunApp(exe, {"-r", product, Display}).exitCode, 0);
+        }
         Result r = Uninstall();
         ExpectSucceeded(r,
                         "delete: " + product + " (" + dir + ")\nchecking ini file: " + ini + "!\n" +

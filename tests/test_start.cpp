@@ -55,6 +55,8 @@ class Registration : public Installed {
                      (DWORD)((std::filesystem::file_size(exe) + bytes + 1023) / 1024));
         ExpectNumber(root, key, "NoModify", 1);
         ExpectNumber(root, key, "NoRepair", 1);
+        // No removal script: the entry says so (RecordsTheRemovalScriptAsItIs).
+        ExpectNumber(root, key, "NoRemovalScript", 1);
         // Either end of the run, should it cross midnight.
         std::string date = Today();
         if (date != day) {
@@ -66,7 +68,7 @@ class Registration : public Installed {
         // Platforms list values in their own order.
         std::vector<std::string> names = ValueNames(root, key), expected = {
             "DisplayName", "InstallLocation", "QuietUninstallString", "UninstallString",
-            "EstimatedSize", "InstallDate", "NoModify", "NoRepair"};
+            "EstimatedSize", "InstallDate", "NoModify", "NoRepair", "NoRemovalScript"};
         expected.insert(expected.end(), more.begin(), more.end());
         std::sort(names.begin(), names.end());
         std::sort(expected.begin(), expected.end());
@@ -148,6 +150,62 @@ TEST_F(Registration, DetailsComeFromThePluginBesideTheProgram) {
         uintmax_t size = 4000;
         if (row.dll != nullptr) size += std::filesystem::file_size(std::filesystem::u8path(plugin));
         ExpectEntry(HKEY_LOCAL_MACHINE, product, "Demo", more, size);
+    }
+}
+
+// The removal script's SHA-256, taken anew at each registration: the value
+// of the one before goes, and where there is no script the entry says so.
+TEST_F(Registration, RecordsTheRemovalScriptAsItIs) {
+    std::string block;
+    for (int i = 0; i < 20 * 256; i++) block += (char)i;  // more than one read
+    const struct {
+        const char* label;
+        std::string script;  // "-": none
+        const char* hash;
+    } rows[] = {
+        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"none", "-", nullptr},
+        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"cr lf, as bytes", "harbo.dll\r\n[*]\r\n",
+         "c6d7973909e2299f28a79c9b742c842a0c60f00c8d31c87977bb05103aaa207d"},
+        {"5120 bytes", block, "4345361085c730756d843f13849c50a996fe2f1fac3a7ac05fb063bb743a423e"},
+        {"none again", "-", nullptr},
+    };
+    const std::string key = EntryKey(product);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::filesystem::remove(std::filesystem::u8path(dir + "zarnouns.ini"));
+        if (row.script != "-") WriteFile("Tools/zarnouns.ini", row.script);
+        Result r = RunApp(exe, {"-r", product, "Demo"});
+        EXPECT_EQ(r.exitCode, 0);
+        std::vector<std::string> names = ValueNames(HKEY_LOCAL_MACHINE, key);
+        bool hashed = std::count(names.begin(), names.end(), "RemovalScriptHash") > 0;
+        bool none = std::count(names.begin(), names.end(), "NoRemovalScript") > 0;
+        EXPECT_EQ(hashed, row.hash != nullptr);
+        EXPECT_EQ(none, row.hash == nullptr);
+        if (row.hash != nullptr) ExpectString(HKEY_LOCAL_MACHINE, key, "RemovalScriptHash", row.hash);
+        if (row.hash == nullptr) ExpectNumber(HKEY_LOCAL_MACHINE, key, "NoRemovalScript", 1);
+    }
+}
+
+// Redirection Guard, in every run that deletes and in no other: the
+// stand-in notes each mitigation asked for (Wine's call does nothing).
+TEST_F(Registration, OnlyTheUninstallAsksForRedirectionGuard) {
+    if (RealShell()) GTEST_SKIP() << "only the stand-in records the policies asked for";
+    const struct {
+        std::vector<std::string> args;
+        std::vector<Answer> answers;
+        const char* asked;  // <machine>/mitigations afterwards: "POLICY FLAGS" lines
+    } rows[] = {
+        {{"-r", product, "Demo"}, {}, ""},
+        {{"-d", product}, {No}, "16 1\n"},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(Path("machine/mitigations"));
+        RunApp(exe, row.args, row.answers);
+        std::ifstream in(Path("machine/mitigations"));
+        std::string asked((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(asked, row.asked) << row.args[0];
     }
 }
 

@@ -327,9 +327,9 @@ TEST_F(Lifecycle, TestModeKeepsTheEntryAndTheFilesButNotEmptyFolders) {
 }
 
 TEST_F(Lifecycle, RemovalScriptIsFollowedInsteadOfTheTree) {
-    Register();
     WriteFile("Tools/zarnouns.ini", std::string("; listed files only\nharbo.dll\nsub") + PATH_SEP +
                                         "deeper" + PATH_SEP + "notes.txt\n");
+    Register();
     Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
     EXPECT_EQ(r.exitCode, 0);
     ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
@@ -342,8 +342,8 @@ TEST_F(Lifecycle, RemovalScriptIsFollowedInsteadOfTheTree) {
 }
 
 TEST_F(Lifecycle, ScriptWhoseLastSectionFailsReportsIncompleteRemoval) {
-    Register();
     WriteFile("Tools/zarnouns.ini", "harbo.dll\n[*]\n");
+    Register();
     Result r = RunApp(exe, {"-t", "-d", product}, {Yes, Ok});
     ExpectBoxes(r, {{Confirm("Demo Plug-in"), "Yes No Cancel"},
                     {"Cannot completely remove files. You must manually delete:\n'" + dir + "'.",

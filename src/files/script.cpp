@@ -49,6 +49,51 @@ static int ReadLine(char* line, FILE* script) {
     }
 }
 
+HANDLE OpenRemovalScript(const char* path) {
+    // Shared for reading only: nobody can write, rename or delete it while
+    // it is open.
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+int HashFile(HANDLE file, char* hex) {
+    HCRYPTPROV provider;
+    HCRYPTHASH hash;
+    BYTE chunk[4096], digest[32];
+    DWORD n = 0, size = sizeof digest;
+    int done = 0;
+    hex[0] = '\0';
+    if (!CryptAcquireContextW(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return 0;
+    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+        BOOL read;
+        while ((read = ReadFile(file, chunk, sizeof chunk, &n, NULL)) && n > 0 &&
+               CryptHashData(hash, chunk, n, 0)) {
+        }
+        done = read && n == 0 && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) &&
+               size == sizeof digest;
+        CryptDestroyHash(hash);
+    }
+    CryptReleaseContext(provider, 0);
+    for (int i = 0; done && i < 32; i++) {
+        hex[2 * i] = "0123456789abcdef"[digest[i] >> 4];
+        hex[2 * i + 1] = "0123456789abcdef"[digest[i] & 15];
+    }
+    hex[done ? 64 : 0] = '\0';
+    return done;
+}
+
+int RemovalScriptHash(const char* dir, char* hex) {
+    char path[TextSize];
+    hex[0] = '\0';
+    if (!JoinPath(path, sizeof path, dir, ScriptName)) return -1;
+    HANDLE file = OpenRemovalScript(path);
+    // A folder of that name is no script, as the uninstall cannot open it either.
+    if (file == INVALID_HANDLE_VALUE) return HasRemovalScript(dir) ? -1 : 0;
+    int hashed = HashFile(file, hex);
+    CloseHandle(file);
+    return hashed ? 1 : -1;
+}
+
 int HasRemovalScript(const char* dir) {
     char path[TextSize];
     if (!JoinPath(path, sizeof path, dir, ScriptName)) return 0;
@@ -106,7 +151,27 @@ int RunRemovalScript(const char* dir) {
         return -2;
     }
     printf("checking ini file: %s!\n", path);
-    FILE* script = fopen(path, "rt");
+    // One open for the whole run: the bytes hashed are the bytes followed.
+    HANDLE file = OpenRemovalScript(path);
+    FILE* script = NULL;
+    if (file != INVALID_HANDLE_VALUE) {
+        char hash[HashTextSize];
+        HashFile(file, hash);
+        int refusal = JudgeRemovalScript(file, dir, hash);
+        if (refusal != 0) {
+            printf("removal script not followed: %s\n", ScriptRefusals[refusal - 1].reason);
+            ScriptRefused = refusal;
+            CloseHandle(file);
+            return -2;
+        }
+        // The C runtime reads the same handle from its start, in text mode.
+        int descriptor = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0
+                             ? _open_osfhandle((intptr_t)file, _O_TEXT)
+                             : -1;
+        if (descriptor < 0) CloseHandle(file);
+        script = descriptor >= 0 ? _fdopen(descriptor, "rt") : NULL;
+        if (script == NULL && descriptor >= 0) _close(descriptor);
+    }
     if (script == NULL) {
         printf("cannot open ini file: %s!\n", path);
         return -2;

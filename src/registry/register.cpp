@@ -38,6 +38,18 @@ int WriteProviderRows(const RegEntry* rows) {
     return 1;
 }
 
+// The removal script as it is now, so that the uninstall follows no other:
+// its hash, or the word that there is none. Neither where it cannot be read.
+static int RecordRemovalScript(HKEY key) {
+    char hash[HashTextSize];
+    int found = RemovalScriptHash(SelfDir, hash);
+    ValueDelete(key, found > 0 ? "NoRemovalScript" : "RemovalScriptHash");
+    if (found > 0) return ValueSet(key, "RemovalScriptHash", hash);
+    if (found == 0) return ValueSetNumber(key, "NoRemovalScript", 1);
+    ValueDelete(key, "NoRemovalScript");
+    return 0;
+}
+
 void Register(const char* name, const char* displayName) {
     char command[TextSize];
     char quiet[TextSize];  // what deployment tools run: the same, silent
@@ -64,6 +76,7 @@ void Register(const char* name, const char* displayName) {
     written &= ValueSet(key, "UninstallString", command);
     written &= ValueSet(key, "QuietUninstallString", quiet);
     written &= ValueSet(key, "InstallLocation", SelfDir);
+    written &= RecordRemovalScript(key);
     // The size leaves out what an uninstall would keep.
     FindOtherPrograms(name, SelfDir);
     written &= WriteEntryDetails(key);

@@ -131,6 +131,7 @@ static int WaitUntilFilesAreFree(const char* location, const char* displayName) 
 }
 
 void Uninstall(const char* name) {
+    GuardRedirection();
     HKEY entryKey = NULL;
     int found = OpenProductEntry(name, &entryKey, 1);
     if (found < 0) TellNeedsAdministrator(name);
@@ -144,6 +145,7 @@ void Uninstall(const char* name) {
     const char* value = ValueGet(entryKey, "InstallLocation");
     CopyText(location, sizeof location, value != NULL ? value : "");
     const char* shownLocation = location[0] != '\0' ? location : "<no InstallLocation>";
+    ReadScriptRegistration(entryKey, entryRoot);
 
     FormatText(MessageBuffer, sizeof MessageBuffer,
                "Are you sure to uninstall '%s'?\nAll files will be removed.\n\n"
@@ -194,6 +196,11 @@ void Uninstall(const char* name) {
                    moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "",
                    keeps ? "\n\nThese folders were kept, as they are not the plug-in's:\n" : "",
                    kept);
+    }
+    // Whatever else became of the files: the script's own deletions were not made.
+    if (ScriptRefused != 0) {
+        AppendText(MessageBuffer, sizeof MessageBuffer, "\n\n");
+        AppendText(MessageBuffer, sizeof MessageBuffer, ScriptRefusals[ScriptRefused - 1].sentence);
     }
     TellUser(MessageBuffer);
 

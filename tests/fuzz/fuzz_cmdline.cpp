@@ -61,7 +61,8 @@ void AddDetails(Values& entry, const std::string& install, bool kept) {
     snprintf(date, sizeof date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
     if (!kept) entry["EstimatedSize"] = Number((DWORD)((bytes + 1023) / 1024));
     entry["InstallDate"] = {REG_SZ, date};
-    entry["NoModify"] = entry["NoRepair"] = Number(1);
+    // It holds no removal script: the entry says so.
+    entry["NoModify"] = entry["NoRepair"] = entry["NoRemovalScript"] = Number(1);
 }
 
 // The Uninstall entries of the machine, as the model expects them: by root

@@ -416,14 +416,31 @@ BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES, DWORD)
 
 BOOL SetHandleInformation(HANDLE handle, DWORD, DWORD) { return HandleFd(handle) >= 0; }
 
+int StandInFileDescriptor(HANDLE handle) {
+    OpenFile* file = static_cast<OpenFile*>(handle);
+    return HandleFd(handle) < 0 && OpenFiles.count(file) ? file->fd : -1;
+}
+
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID) {
+    int opened = StandInFileDescriptor(file);
     ssize_t n;
     do {
-        n = read(HandleFd(file), buffer, size);
+        n = read(opened >= 0 ? opened : HandleFd(file), buffer, size);
     } while (n < 0 && errno == EINTR);
     if (done) *done = n > 0 ? (DWORD)n : 0;
+    if (opened >= 0) return n >= 0;
     if (n == 0) errno = EPIPE;  // Windows reports the closed end as an error
     return n > 0;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    int fd = StandInFileDescriptor(file);
+    off_t to = distanceHigh ? (off_t)((uint64_t)(uint32_t)*distanceHigh << 32 | (uint32_t)distance)
+                            : (off_t)distance;
+    off_t at = fd >= 0 && method == FILE_BEGIN ? lseek(fd, to, SEEK_SET) : (errno = EINVAL, -1);
+    if (at < 0) return INVALID_SET_FILE_POINTER;
+    if (distanceHigh) *distanceHigh = (LONG)((uint64_t)at >> 32);
+    return (DWORD)at;
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID) {
@@ -616,6 +633,7 @@ namespace {
 struct TextFile {
     std::string bytes;
     size_t at = 0;
+    FILE* raw = NULL;
 };
 
 ssize_t ReadText(void* cookie, char* buffer, size_t size) {
@@ -643,12 +661,15 @@ int SeekText(void* cookie, off64_t* offset, int whence) {
 }
 
 int CloseText(void* cookie) {
-    delete static_cast<TextFile*>(cookie);
+    TextFile* f = static_cast<TextFile*>(cookie);
+    if (f->raw) fclose(f->raw);
+    delete f;
     return 0;
 }
 
-FILE* OpenTextForReading(const std::string& path) {
-    FILE* raw = fopen(path.c_str(), "rb");
+// The bytes of `raw` from where it stands, as text. `raw` stays open, as
+// its file does on Windows, until the text is closed.
+FILE* OpenTextForReading(FILE* raw) {
     if (!raw) return NULL;
     TextFile* f = new TextFile;
     int c, held = EOF;
@@ -658,10 +679,10 @@ FILE* OpenTextForReading(const std::string& path) {
         if (c != '\r') f->bytes.push_back((char)c);
     }
     if (held == '\r') f->bytes.push_back('\r');
-    fclose(raw);
+    f->raw = raw;
     cookie_io_functions_t io = {ReadText, NULL, SeekText, CloseText};
     FILE* file = fopencookie(f, "r", io);
-    if (!file) delete f;
+    if (!file) CloseText(f);
     return file;
 }
 
@@ -676,7 +697,14 @@ FILE* StandInOpenFile(const char* name, const char* mode) {
     }
     bool text = mode && mode[0] == 'r' && !strchr(mode, 'b') && !strchr(mode, '+');
     if (!text) return fopen(path.c_str(), mode);
-    return OpenTextForReading(path);
+    return OpenTextForReading(fopen(path.c_str(), "rb"));
+}
+
+FILE* StandInOpenDescriptor(int fd, const char* mode) {
+    bool text = mode && mode[0] == 'r' && !strchr(mode, 'b') && !strchr(mode, '+');
+    if (!text) return fdopen(fd, mode);
+    FILE* raw = fdopen(fd, "rb");
+    return OpenTextForReading(raw);
 }
 
 // The C runtime's remove, bound in place of the C library's by the linker

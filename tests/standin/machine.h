@@ -65,3 +65,10 @@ void MachineEndProcess();
 extern "C" BOOL StandInSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
                                                   LPVOID data, DWORD size);
 extern "C" FARPROC StandInRestartManagerProcedure(HMODULE module, LPCSTR name);
+// GetTokenInformation's TokenUser: the machine's account.
+BOOL StandInTokenUser(LPVOID data, DWORD size, LPDWORD needed);
+// The descriptor of a file opened by CreateFileA, or -1 for any other handle.
+extern "C" int StandInFileDescriptor(HANDLE handle);
+// Kernel32's SetProcessMitigationPolicy: each policy asked for is added to
+// <machine>/mitigations as a line "POLICY FLAGS" (numbers), and granted.
+extern "C" BOOL StandInSetProcessMitigationPolicy(int policy, void* data, size_t size);

@@ -284,6 +284,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         return (FARPROC)(void (*)(void))StandInSetDefaultDllDirectories;
     if (module == Kernel32 && strcmp(name, "CompareStringOrdinal") == 0)
         return (FARPROC)(void (*)(void))StandInCompareStringOrdinal;
+    if (module == Kernel32 && strcmp(name, "SetProcessMitigationPolicy") == 0)
+        return (FARPROC)(void (*)(void))StandInSetProcessMitigationPolicy;
     if (module == Kernel32 && strcmp(name, "SetFileInformationByHandle") == 0)
         return (FARPROC)(void (*)(void))StandInSetFileInformationByHandle;
     if (FARPROC procedure = StandInRestartManagerProcedure(module, name)) return procedure;
@@ -309,6 +311,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
 
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size,
                          LPDWORD needed) {
+    if (token == ProcessToken && kind == TokenUser) return StandInTokenUser(data, size, needed);
     if (token != ProcessToken || kind != TokenElevation) {
         errno = EINVAL;
         return FALSE;

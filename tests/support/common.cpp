@@ -15,13 +15,14 @@ namespace zt {
 static std::atomic<int> counter{0};
 
 void Sandboxed::SetUp() {
-    const char* base = getenv("ZARNO_SANDBOX");
+    const char* base = getenv(openToAll && RealShell() ? "ZARNO_OPEN_SANDBOX" : "ZARNO_SANDBOX");
     fs::path root = base != nullptr && *base ? fs::path(base) : fs::temp_directory_path();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string id = std::to_string(getpid()) + "-" + std::to_string(counter++);
     fs::path dir = root / ("zt-" + id);
     fs::remove_all(dir);
     fs::create_directories(dir);
+    if (openToAll && !RealShell()) fs::permissions(dir, fs::perms::all);
     sandbox = dir.string();
     product = std::string("zt-") + info->name() + "-" + id;
     FreshMachine(sandbox);

@@ -74,6 +74,8 @@ bool RegistryAddsNul();
 // Whether the platform can refuse HKLM rights (the stand-in's non-admin switch).
 bool CanRefuseMachineRights();
 void SetNonAdmin(bool on);
+// The stand-in's switch to a process that runs as SYSTEM (nothing on Windows).
+void SetLocalSystem(bool on);
 // Whether the special folders come from a real Windows shell (under Wine).
 bool RealShell();
 // Under Wine, points the current user's shell folder `value` (a value of
@@ -127,6 +129,10 @@ class Sandboxed : public ::testing::Test {
     std::string EntryKey(const std::string& name) const { return UninstallPrefix + name; }
     std::string sandbox;  // ends without a separator
     std::string product;  // unique per test
+    // Set before SetUp: the sandbox lies in a folder that every user may
+    // change (the stand-in's: the sandbox itself; under Wine, the folder
+    // that run-suite made with the Unix mode 0777, ZARNO_OPEN_SANDBOX).
+    bool openToAll = false;
 };
 
 // A sandbox with the program installed in its folder "Tools".

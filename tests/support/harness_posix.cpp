@@ -52,13 +52,17 @@ void RestoreMachine() {
     replaced = false;
 }
 
-void SetNonAdmin(bool on) {
-    std::string flag = MachinePath("nonadmin");
+// The stand-in's switches are files in the machine directory.
+static void SetMachineSwitch(const char* name, bool on) {
+    std::string flag = MachinePath(name);
     if (on)
         std::ofstream(flag) << "1\n";
     else
         fs::remove(flag);
 }
+
+void SetLocalSystem(bool on) { SetMachineSwitch("system", on); }
+void SetNonAdmin(bool on) { SetMachineSwitch("nonadmin", on); }
 
 static const char* AnswerWord(Answer a) {
     switch (a) {

@@ -117,6 +117,7 @@ bool RealShell() { return true; }
 bool RegistryAddsNul() { return true; }
 bool CanRefuseMachineRights() { return false; }  // Wine does not enforce registry rights
 void SetNonAdmin(bool) {}
+void SetLocalSystem(bool) {}
 void FreshMachine(const std::string&) {}
 void RestoreMachine() {}
 

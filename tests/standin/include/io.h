@@ -10,6 +10,7 @@ int _access(const char* path, int mode);
 #define _O_APPEND 0x0008
 #define _O_TEXT 0x4000
 int _open_osfhandle(intptr_t handle, int flags);
+#define _close close
 #ifdef __cplusplus
 }
 #endif

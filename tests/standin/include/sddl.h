@@ -12,6 +12,8 @@ extern "C" {
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           DWORD* size);
+// A copy of the SID's string form, to be freed with LocalFree.
+BOOL ConvertSidToStringSidA(PSID sid, LPSTR* text);
 #ifdef __cplusplus
 }
 #endif

@@ -15,8 +15,12 @@ static inline int _vsnprintf(char* buffer, size_t size, const char* format, va_l
 extern "C" {
 #endif
 FILE* StandInOpenFile(const char* path, const char* mode);
+// A descriptor opened for reading in text mode ("r" or "rt") reads from
+// where it stands as the Windows C runtime reads it: CR LF as LF, nothing
+// after a Ctrl-Z.
+FILE* StandInOpenDescriptor(int fd, const char* mode);
 #ifdef __cplusplus
 }
 #endif
 #define fopen StandInOpenFile
-#define _fdopen fdopen
+#define _fdopen StandInOpenDescriptor

@@ -40,6 +40,8 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef BOOL* LPBOOL;
 typedef void* PSECURITY_DESCRIPTOR;
+// A SID here is its string form, "S-1-...", terminated (see <aclapi.h>).
+typedef void* PSID;
 typedef void* HLOCAL;
 typedef intptr_t (*FARPROC)(void);
 
@@ -321,7 +323,12 @@ void Sleep(DWORD milliseconds);
 HANDLE GetStdHandle(DWORD which);
 BOOL CreatePipe(HANDLE* readEnd, HANDLE* writeEnd, LPSECURITY_ATTRIBUTES security, DWORD size);
 BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
+// A file opened by CreateFileA reads from where it stands, and at its end
+// answers TRUE with nothing read, as on Windows; a pipe's closed end fails.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPVOID overlapped);
+#define FILE_BEGIN 0
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD done, LPVOID overlapped);
 
 typedef struct _SYSTEMTIME {
@@ -375,10 +382,23 @@ BOOL SetDllDirectoryA(LPCSTR path);
 // The process token: elevated unless the machine is switched to a user
 // without administrator rights (and the process was not started elevated).
 #define TOKEN_QUERY 0x0008
-typedef enum _TOKEN_INFORMATION_CLASS { TokenElevationType = 18, TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+    TokenElevationType = 18,
+    TokenElevation = 20
+} TOKEN_INFORMATION_CLASS;
 typedef struct _TOKEN_ELEVATION {
     DWORD TokenIsElevated;
 } TOKEN_ELEVATION;
+// The account: SYSTEM (S-1-5-18) where the machine has the file "system",
+// else the user, the same account elevated or not.
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
 HANDLE GetCurrentProcess(void);
 DWORD GetCurrentProcessId(void);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
