@@ -74,6 +74,10 @@ bool RegistryAddsNul();
 // Whether the platform can refuse HKLM rights (the stand-in's non-admin switch).
 bool CanRefuseMachineRights();
 void SetNonAdmin(bool on);
+// Makes `language` the display language of the programs the test starts,
+// where the platform can (the stand-in's machine); under Wine each process
+// takes it from its locale, which tests/wine/languages sets per run.
+bool SetDisplayLanguage(LANGID language);
 // Whether the special folders come from a real Windows shell (under Wine).
 bool RealShell();
 // Under Wine, points the current user's shell folder `value` (a value of

@@ -60,6 +60,13 @@ void SetNonAdmin(bool on) {
         fs::remove(flag);
 }
 
+bool SetDisplayLanguage(LANGID language) {
+    char hex[8];
+    snprintf(hex, sizeof hex, "%04x\n", (unsigned)language);
+    std::ofstream(MachinePath("language")) << hex;
+    return true;
+}
+
 static const char* AnswerWord(Answer a) {
     switch (a) {
         case Yes: return "yes";
