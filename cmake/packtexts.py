@@ -8,8 +8,9 @@ HEADER is src/zarnouns.h, whose enum TextId names every text in order; each
 LANGFILE (src/app/lang/*.txt, English first) has lines IDENTIFIER=TEXT with
 the escapes \\n, \\r and \\\\. The texts, each ended by a NUL, language after
 language, are coded by the model that src/app/texts.cpp decodes: a bitwise
-context mixer over the last 0 to 4 bytes with an arithmetic coder. Every
-step here is the decoder's, in the same integer arithmetic; change both
+context mixer over the last 0 to 4 bytes and the text that last followed
+the same 4 bytes, with an arithmetic coder. Every step here is the
+decoder's, in the same integer arithmetic; change both
 together.
 """
 import math
@@ -17,6 +18,8 @@ import re
 import sys
 
 ORDERS = 5            # contexts: the last 0, 1, 2, 3 and 4 bytes
+MATCH_BITS = 16       # slots of the table of where each 4 bytes were last seen
+MATCH_RATE = 3000     # how fast a match's confidence learns, in 1/65536
 TABLE_BITS = 19       # slots per context order
 COUNT_LIMIT = 20      # a slot's adaptation slows down over its first 20 bits
 LEARNING_RATE = 2
@@ -58,9 +61,16 @@ def order_hash(history, order):
 def pack(data, marks):
     """The coded bytes, and the bits spent up to each offset in `marks`."""
     size = 1 << TABLE_BITS
+    inputs_count = ORDERS + 1  # the orders, and the match
     prob = [[0] * size for _ in range(ORDERS)]  # stored as p ^ 0x8000: zero is one half
     seen = [[0] * size for _ in range(ORDERS)]
-    weights = [[0] * ORDERS for _ in range(256)]  # stored less FIRST_WEIGHT
+    weights = [[0] * inputs_count for _ in range(256)]  # stored less FIRST_WEIGHT
+    # The match: where the last 4 bytes were seen before (the offset after
+    # them, 0 for never), the byte that followed there, and how sure a match
+    # of each length (up to 31) is of its next bit, stored as p ^ 0x8000.
+    last_seen = [0] * (1 << MATCH_BITS)
+    match_prob = [[0, 0] for _ in range(32)]
+    match, match_length = 0, 0
     rate = [131072 // (2 * n + 3) for n in range(COUNT_LIMIT + 1)]
     stretch = stretch_table()
     low, high = 0, 0xFFFFFFFF
@@ -72,14 +82,26 @@ def pack(data, marks):
         if offset in marks:
             spent.append(bits)
         hashes = [order_hash(history, k) for k in range(ORDERS)]
+        if offset >= 4:
+            h = ((history * 0x9E3779B1) & 0xFFFFFFFF) >> (32 - MATCH_BITS)
+            if match_length == 0 and last_seen[h] != 0:
+                match, match_length = last_seen[h], 1
+            last_seen[h] = offset
+        expected = data[match] if match_length else 0
         partial = 1
         for b in range(7, -1, -1):
             bit = (byte >> b) & 1
             slots = [((hashes[k] + partial * 0x2F0B4A23) & 0xFFFFFFFF) >> (32 - TABLE_BITS)
                      for k in range(ORDERS)]
             inputs = [stretch[(prob[k][slots[k]] ^ 0x8000) >> 4] for k in range(ORDERS)]
+            if match_length:
+                guess = (expected >> b) & 1
+                confidence = match_prob[min(match_length, 31)]
+                inputs.append(stretch[(confidence[guess] ^ 0x8000) >> 4])
+            else:
+                inputs.append(0)
             w = weights[partial]
-            dot = sum(inputs[k] * (w[k] + FIRST_WEIGHT) for k in range(ORDERS))
+            dot = sum(inputs[k] * (w[k] + FIRST_WEIGHT) for k in range(inputs_count))
             p = min(max(squash(dot >> 16), 1), 4095)
             bits -= math.log2(p / 4096 if bit else 1 - p / 4096)
             middle = low + ((high - low) >> 12) * p
@@ -92,8 +114,14 @@ def pack(data, marks):
                 low = (low << 8) & 0xFFFFFFFF
                 high = ((high << 8) & 0xFFFFFFFF) | 255
             error = (bit << 12) - p
-            for k in range(ORDERS):
+            for k in range(inputs_count):
                 w[k] += (inputs[k] * error * LEARNING_RATE) >> 10
+            if match_length:
+                old = confidence[guess] ^ 0x8000
+                confidence[guess] = (old + ((((65535 if bit else 0) - old) * MATCH_RATE) >> 16)) ^ 0x8000
+                if bit != guess:
+                    match_length = 0
+            for k in range(ORDERS):
                 s = slots[k]
                 old = prob[k][s] ^ 0x8000
                 n = seen[k][s]
@@ -101,6 +129,8 @@ def pack(data, marks):
                 if n < COUNT_LIMIT:
                     seen[k][s] = n + 1
             partial = (partial << 1) | bit
+        if match_length:
+            match, match_length = match + 1, match_length + 1
         history = ((history << 8) | byte) & 0xFFFFFFFF
     spent.append(bits)
     # The decoder reads 0xFF past the end, which keeps it within the range.

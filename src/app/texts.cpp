@@ -1,15 +1,16 @@
 // The texts of the boxes in the user's language. The build packs the texts
 // of every language (src/app/lang/*.txt) with cmake/packtexts.py: each ended
 // by a NUL, in the order of TextId, language after language in the order of
-// the languages below. Packed, the fourteen languages take about a quarter
-// of their 35 KB; a language is unpacked when its first text is asked for,
+// the languages below. Packed, the fourteen languages take 9.7 KB of their
+// 35 KB; a language is unpacked when its first text is asked for,
 // with those before it (English, the first, costs nothing to reach).
 //
 // The packing is a bitwise context mixer: each bit of a byte is predicted
 // from the bits before it in the byte and the last 0 to 4 bytes, each of the
-// five predictions from a table slot that learns as it goes, mixed by
-// weights that learn too; an arithmetic coder takes the bit at that
-// probability. Every step is the packer's, in the same integer arithmetic.
+// five predictions from a table slot that learns as it goes, and from the
+// text that last followed the same 4 bytes (the match), mixed by weights
+// that learn too; an arithmetic coder takes the bit at that probability.
+// Every step is the packer's, in the same integer arithmetic.
 #include "zarnouns.h"
 
 enum {
@@ -25,13 +26,21 @@ extern const unsigned char PackedTexts[];
 extern char UnpackedTexts[];
 
 enum { Orders = 5, TableBits = 19, CountLimit = 20, LearningRate = 2, FirstWeight = 16000 };
+enum { Inputs = Orders + 1, MatchBits = 16, MatchRate = 3000 };
 
 // A slot's probability of a 1 in 1/65536, stored less one half, so that
 // every slot starts at one half without being written.
 static unsigned short Probability[Orders][1 << TableBits];
 static unsigned char Seen[Orders][1 << TableBits];
-// Mixing weights for each partial byte, in 1/65536, stored less FirstWeight.
-static int Weights[256][Orders];
+// Mixing weights of the orders and the match for each partial byte, in
+// 1/65536, stored less FirstWeight.
+static int Weights[256][Inputs];
+// The match: where the last 4 bytes were seen before (the offset after them,
+// 0 for never), and how sure a match of each length (up to 31) is of its
+// next bit, stored less one half.
+static unsigned LastSeen[1 << MatchBits];
+static unsigned short MatchProbability[32][2];
+static unsigned Match, MatchLength;
 static short Stretch[4096];  // ln(p / (1 - p)) of a 12-bit p, in 1/256
 static unsigned Low, High, Code, Read, History, Unpacked;
 
@@ -67,19 +76,41 @@ static unsigned OrderHash(int order) {
     return h * 0x9E3779B1u + (unsigned)order * 0x632BE5ABu;
 }
 
-static int UnpackByte(void) {
+// A probability stored less one half, moved toward the bit by `rate`/65536.
+static unsigned short Learn(unsigned short stored, int bit, int rate) {
+    int old = stored ^ 0x8000;
+    long long step = (long long)((bit ? 65535 : 0) - old) * rate >> 16;
+    return (unsigned short)((old + (int)step) ^ 0x8000);
+}
+
+// The byte at `offset` of UnpackedTexts, the ones before it unpacked.
+static int UnpackByte(unsigned offset) {
     unsigned hashes[Orders];
     for (int k = 0; k < Orders; k++) hashes[k] = OrderHash(k);
+    if (offset >= 4) {
+        unsigned* seen = &LastSeen[History * 0x9E3779B1u >> (32 - MatchBits)];
+        if (MatchLength == 0 && *seen != 0) Match = *seen, MatchLength = 1;
+        *seen = offset;
+    }
+    int expected = MatchLength ? (unsigned char)UnpackedTexts[Match] : 0, guess = 0;
+    unsigned short* confidence = NULL;
     unsigned partial = 1;
-    while (partial < 256) {
+    for (int b = 7; b >= 0; b--) {
         unsigned slots[Orders];
-        int inputs[Orders];
+        int inputs[Inputs];
         long long dot = 0;
         for (int k = 0; k < Orders; k++) {
             slots[k] = (hashes[k] + partial * 0x2F0B4A23u) >> (32 - TableBits);
             inputs[k] = Stretch[(Probability[k][slots[k]] ^ 0x8000) >> 4];
-            dot += (long long)inputs[k] * (Weights[partial][k] + FirstWeight);
         }
+        inputs[Orders] = 0;
+        if (MatchLength) {
+            guess = expected >> b & 1;
+            confidence = &MatchProbability[MatchLength < 31 ? MatchLength : 31][guess];
+            inputs[Orders] = Stretch[(*confidence ^ 0x8000) >> 4];
+        }
+        for (int k = 0; k < Inputs; k++)
+            dot += (long long)inputs[k] * (Weights[partial][k] + FirstWeight);
         int p = Squash((int)(dot >> 16));
         if (p < 1) p = 1;
         if (p > 4095) p = 4095;
@@ -95,16 +126,20 @@ static int UnpackByte(void) {
             Code = Code << 8 | NextPackedByte();
         }
         int error = (bit << 12) - p;
+        for (int k = 0; k < Inputs; k++) Weights[partial][k] += (inputs[k] * error * LearningRate) >> 10;
+        if (MatchLength) {
+            *confidence = Learn(*confidence, bit, MatchRate);
+            if (bit != guess) MatchLength = 0;
+        }
         for (int k = 0; k < Orders; k++) {
-            Weights[partial][k] += (inputs[k] * error * LearningRate) >> 10;
             unsigned short* slot = &Probability[k][slots[k]];
-            int old = *slot ^ 0x8000, n = Seen[k][slots[k]];
-            long long step = (long long)((bit ? 65535 : 0) - old) * (131072 / (2 * n + 3)) >> 16;
-            *slot = (unsigned short)((old + (int)step) ^ 0x8000);
+            int n = Seen[k][slots[k]];
+            *slot = Learn(*slot, bit, 131072 / (2 * n + 3));
             if (n < CountLimit) Seen[k][slots[k]] = (unsigned char)(n + 1);
         }
         partial = partial << 1 | (unsigned)bit;
     }
+    if (MatchLength) Match++, MatchLength++;
     History = History << 8 | (partial & 255);
     return (int)(partial & 255);
 }
@@ -113,7 +148,7 @@ const char* LanguageText(int language, int id) {
     if (id < 0 || id >= TextCount || (unsigned)TextCount != PackedTextCount) return "";
     if (language < 0 || (unsigned)language >= PackedLanguages) language = LanguageEnglish;
     if (Unpacked == 0) StartUnpacking();
-    while (Unpacked < UnpackedEnds[language]) UnpackedTexts[Unpacked++] = (char)UnpackByte();
+    for (; Unpacked < UnpackedEnds[language]; Unpacked++) UnpackedTexts[Unpacked] = (char)UnpackByte(Unpacked);
     const char* text = UnpackedTexts + (language > 0 ? UnpackedEnds[language - 1] : 0);
     for (int i = 0; i < id; i++) text += strlen(text) + 1;
     return text[0] != '\0' || language == LanguageEnglish ? text : LanguageText(LanguageEnglish, id);
