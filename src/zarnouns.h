@@ -66,6 +66,29 @@ int AskRetry(const char* text);  // Retry/Cancel: IDRETRY, IDCANCEL or 0
 int AskTryContinue(const char* text);  // Cancel/Try Again/Continue: IDCONTINUE when silent
 int ShowAbout(void);
 
+// The texts of the boxes, in every language the program speaks (English,
+// German, French, Spanish, Italian, Portuguese (Brazil), Russian, Polish,
+// Czech, Turkish, Japanese, Korean, Chinese Simplified and Traditional):
+// src/app/lang/*.txt, packed by the build. The Script texts go after a blank
+// line at the end of the outcome box.
+enum TextId {
+    TextConfirm, TextSuccess, TextRestartNote, TextKeptNote, TextIncomplete, TextInUse,
+    TextInUseRestart, TextTooDeep, TextNeedsAdministrator, TextAlreadyRunning, TextNotInstalled,
+    TextNameEmpty, TextNameTooLong, TextNameCharacters, TextDisplayNameTooLong, TextNoPermission,
+    TextCannotSetValue, TextCommandTooLong, TextCannotLocate, TextAbout, TextScriptChanged,
+    TextScriptUnregistered, TextScriptWritable, TextCount
+};
+enum { LanguageEnglish, LanguageCount = 14 };
+// The text in the user's display language (English in a silent run, whose
+// log is read by tools and by those who support them).
+const char* Text(int id);
+// The language of the boxes for a Windows language identifier, as Windows
+// falls back: a region to its language, Chinese by script, Portuguese of
+// Portugal to Brazil's, any other to English.
+int BoxLanguage(LANGID language);
+// The text in that language; English where the language lacks it.
+const char* LanguageText(int language, int id);
+
 // Bounded text. Each writes at most `size` bytes, always terminates `dst`
 // (when size > 0) and returns 1 when the whole text fitted, 0 when it was
 // cut; a cut never leaves part of a UTF-8 character at the end.
@@ -174,8 +197,8 @@ void ReadScriptRegistration(HKEY entry, HKEY root);
 // sentence. JudgeRemovalScript answers 0 (follow it) or 1 + the row of the
 // reason; ScriptRefused keeps the answer of the script last not followed.
 struct ScriptRefusal {
-    const char* reason;
-    const char* sentence;
+    const char* reason;  // the trace's, in English
+    int sentence;        // the box's, a TextId
 };
 extern const ScriptRefusal ScriptRefusals[];
 extern int ScriptRefused;

@@ -759,3 +759,28 @@ TEST_F(Lifecycle, AnInstallationThatIsAWorkingCopyStaysWhole) {
         EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, EntryKey(product)), test);
     }
 }
+
+// The boxes speak the user's display language; the trace and a silent run's
+// log stay English, for the tools and the people who read them.
+TEST_F(Deployment, BoxesSpeakTheUsersLanguageTheTraceAndTheLogEnglish) {
+    if (!SetDisplayLanguage(0x0407))
+        GTEST_SKIP() << "under Wine the language is each process's locale: tests/wine/languages";
+    Result r = RunApp(exe, {"-d", product}, {Yes, Ok});
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{"Möchten Sie „Demo Plug-in“ wirklich deinstallieren?\nAlle Dateien werden "
+                     "entfernt.\n\n(Bitte schließen Sie alle laufenden Sitzungen.)",
+                     "Yes No Cancel"},
+                    {"„Demo Plug-in“ wurde erfolgreich deinstalliert.", "OK"}});
+    EXPECT_EQ(r.out.rfind("delete: " + product + " (" + dir + ")\nchecking ini file: ", 0), 0u)
+        << r.out;
+    exe = Install("Tools");
+    Register();
+    r = RunApp(exe, {"-s", "-d", product});
+    EXPECT_EQ(r.exitCode, 0);
+    std::string log = ReadLog();
+    EXPECT_NE(log.find("\nbox: Are you sure to uninstall 'Demo Plug-in'?\nAll files will be "
+                       "removed.\n\n(Please close all running sessions)\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\nbox: Successfully uninstalled 'Demo Plug-in'.\n"), std::string::npos) << log;
+}

@@ -31,7 +31,8 @@ OutFile "${OUTFILE}"
 InstallDir "${INSTALL_ROOT}\Vostrel\Harbo"
 RequestExecutionLevel admin
 ShowInstDetails show
-BrandingText "${PRODUCT} setup, zarnouns ${VERSION}"
+!include /CHARSET=UTF8 languages.nsh
+BrandingText "$(Branding)"
 
 VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
@@ -69,6 +70,7 @@ Var ChosenFolder
 
 ; /D= sets the folder before this runs.
 Function .onInit
+  !insertmacro ChooseLanguage
   !insertmacro OwnFolder
 FunctionEnd
 
@@ -78,7 +80,7 @@ FunctionEnd
 
 Section "Vostrel Harbo"
   ${If} $ChosenFolder != ""
-    DetailPrint "$ChosenFolder already holds other files: installing into $INSTDIR"
+    DetailPrint "$(OtherFiles)"
   ${EndIf}
   SetOutPath "$INSTDIR"
   File "/oname=harbo.dll" "${HARBO_DLL}"
@@ -92,7 +94,7 @@ Section "Vostrel Harbo"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\zarnouns.exe" '-u "${ENTRY}"'
   CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR"
 
-  DetailPrint 'Registering: "$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
+  DetailPrint "$(Registering)"
   ExecWait '"$INSTDIR\zarnouns.exe" -r ${ENTRY} "${PRODUCT}"'
 
   ; zarnouns.exe writes its entry in the registry view of its own bitness,
@@ -103,10 +105,10 @@ Section "Vostrel Harbo"
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${EndIf}
   ${If} $0 != "$INSTDIR\"
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} could not be registered for uninstall.$\r$\n$\r$\nzarnouns.exe left no entry ${UNINSTALL_KEY} for $INSTDIR\ under HKLM or HKCU.$\r$\n$\r$\nSetup stops here; the files stay in $INSTDIR." /SD IDOK
-    DetailPrint "No Uninstall entry for $INSTDIR\ (InstallLocation found: '$0')"
+    MessageBox MB_OK|MB_ICONSTOP "$(NotRegistered)" /SD IDOK
+    DetailPrint "$(NoEntry)"
     SetErrorLevel 2
     Abort "Registration failed"
   ${EndIf}
-  DetailPrint "Registered: ${UNINSTALL_KEY} (InstallLocation $0)"
+  DetailPrint "$(Registered)"
 SectionEnd

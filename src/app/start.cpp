@@ -13,10 +13,6 @@ static FILE* Log;  // the silent run's log, or none
 // ZARNO_VERSION comes from the build, which has the version in one place.
 const char ProgramTitle[] = "zarno's Uninstall Utility v" ZARNO_VERSION;
 
-static const char AboutText[] =
-    "For more information about this utility, contact zarno's support.\n\r"
-    "Copyright (C) zarno. All rights reserved.";
-
 // A silent run shows nothing: nobody may be at the screen to answer.
 static int ShowBox(const char* text, UINT type, int silentAnswer) {
     if (!SilentMode) return MessageBoxA(NULL, text, ProgramTitle, type);
@@ -117,11 +113,11 @@ static void OpenLog(void) {
     fflush(Log);
 }
 
-int ShowAbout(void) { return TellUser(AboutText); }
+int ShowAbout(void) { return TellUser(Text(TextAbout)); }
 
 // Ends the process when the executable cannot be located: -2 is its own code.
-static void CannotLocate(const char* format, const char* path) {
-    FormatText(MessageBuffer, sizeof MessageBuffer, format, path);
+static void CannotLocate(const char* path) {
+    FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextCannotLocate), path);
     TellUser(MessageBuffer);
     SetExitCode(ExitFailed);
     exit(EndRun(-2));
@@ -132,12 +128,11 @@ void LocateSelf(const char* program) {
     DWORD length = GetFullPathNameA(program, sizeof SelfDir, SelfDir, &filePart);
     // Room is kept for the ".exe" that may have to be appended.
     if (length == 0 || length + 4 >= sizeof SelfDir)
-        CannotLocate("Cannot find executable name: %s", program);
-    if (filePart == NULL || *filePart == '\0')
-        CannotLocate("Cannot find executable name: %s", SelfDir);
+        CannotLocate(program);
+    if (filePart == NULL || *filePart == '\0') CannotLocate(SelfDir);
     if (_access(SelfDir, 0) != 0) {
         AppendText(SelfDir, sizeof SelfDir, ".exe");
-        if (_access(SelfDir, 0) != 0) CannotLocate("Cannot find executable name: %s", SelfDir);
+        if (_access(SelfDir, 0) != 0) CannotLocate(SelfDir);
     }
     CopyText(SelfName, sizeof SelfName, filePart);
     CopyText(SelfPath, sizeof SelfPath, SelfDir);

@@ -63,19 +63,17 @@ int JoinPath(char* dst, size_t size, const char* dir, const char* name) {
 
 static int NameFits(const char* name) {
     if (name[0] == '\0') {
-        TellUser("Invalid product name: it is empty.");
+        TellUser(Text(TextNameEmpty));
         return 0;
     }
     // The registry counts the name in UTF-16 units, as it stores it.
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, NULL, 0) - 1 > MaxNameLength) {
-        FormatText(MessageBuffer, sizeof MessageBuffer,
-                   "Invalid product name: it is longer than %d characters.", (int)MaxNameLength);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextNameTooLong), (int)MaxNameLength);
         TellUser(MessageBuffer);
         return 0;
     }
     if (strchr(name, '\\') != NULL || strchr(name, '"') != NULL) {
-        FormatText(MessageBuffer, sizeof MessageBuffer,
-                   "Invalid product name '%s': it holds a backslash or a double quote.", name);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextNameCharacters), name);
         TellUser(MessageBuffer);
         return 0;
     }

@@ -1,10 +1,6 @@
 // Registration: the provider rows, then the product's Uninstall entry.
 #include "zarnouns.h"
 
-static const char PermissionText[] =
-    "You must have permission to update LOCAL_MACHINE Registry,\nlike Administrator. You must "
-    "reinstall.";
-
 // Data beginning with "%" names a file in the installation directory: the
 // "%s" and separator are skipped and the rest is joined to SelfDir.
 static int FormRowText(char* text, const char* data) {
@@ -24,12 +20,12 @@ int WriteProviderRows(const RegEntry* rows) {
     HKEY key = NULL;
     for (const RegEntry* row = rows; row->keyPath != NULL; row++) {
         if (!KeyCreate(NULL, row->keyPath, KeyPath, &key, 2)) {
-            TellFailure(PermissionText);
+            TellFailure(Text(TextNoPermission));
             return 0;
         }
         if (!FormRowText(text, row->data) || !ValueSet(key, row->valueName, text)) {
             KeyClose(&key);
-            TellFailure("Cannot set registry value. You will have to reinstall.");
+            TellFailure(Text(TextCannotSetValue));
             return 0;
         }
         printf("SETTING: [%s] %s=%s\n", row->keyPath, row->valueName, text);
@@ -57,18 +53,18 @@ void Register(const char* name, const char* displayName) {
     // Everything is measured before anything is written.
     if (!CheckProductName(name)) return;
     if (strlen(displayName) >= TextSize) {
-        TellUser("Invalid display name: it is longer than 1023 characters.");
+        TellUser(Text(TextDisplayNameTooLong));
         SetExitCode(ExitBadCommand);
         return;
     }
     if (!FormatText(command, sizeof command, "\"%s\" %s \"%s\"", SelfPath, "-u", name) ||
         !FormatText(quiet, sizeof quiet, "\"%s\" %s \"%s\"", SelfPath, "-s -u", name)) {
-        TellFailure("Cannot register: the uninstall command is longer than 1023 characters.");
+        TellFailure(Text(TextCommandTooLong));
         return;
     }
     if (!WriteProviderRows(RegisterEntries)) return;
     if (!KeyCreate(UninstallPrefix, name, KeyPath, &key, 0)) {
-        TellFailure(PermissionText);
+        TellFailure(Text(TextNoPermission));
         return;
     }
     // Each is written whatever became of the one before.

@@ -47,13 +47,12 @@ int OpenProductEntry(const char* name, HKEY* key, int keep) {
                 : MachineResult == ERROR_ACCESS_DENIED ? -1
                                                        : 0;
     if (found && !free) {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "An uninstall of '%s' is already running.",
-                   ShownName(*key, name));
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextAlreadyRunning), ShownName(*key, name));
         found = 0;
         KeyClose(key);
         SetExitCode(ExitInUse);
     } else if (!found) {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "'%s' not installed!", name);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextNotInstalled), name);
         SetExitCode(ExitNotInstalled);
     }
     if (!found) TellUser(MessageBuffer);
@@ -66,8 +65,7 @@ const char* ShownName(HKEY key, const char* name) {
 }
 
 void TellNeedsAdministrator(const char* name) {
-    FormatText(MessageBuffer, sizeof MessageBuffer, "Uninstalling '%s' needs administrator rights.",
-               name);
+    FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextNeedsAdministrator), name);
     TellUser(MessageBuffer);
     SetExitCode(ExitFailed);
 }

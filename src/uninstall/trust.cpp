@@ -16,18 +16,9 @@ int ScriptRefused;
 enum { RefusedChanged = 1, RefusedAbsent, RefusedWritable };
 
 const ScriptRefusal ScriptRefusals[] = {
-    {"changed since registration",
-     "The removal script was not followed because it was changed after the plug-in was "
-     "registered; the shortcuts and other items it names outside the installation folder were "
-     "not removed."},
-    {"not there at registration",
-     "The removal script was not followed because it was not there when the plug-in was "
-     "registered; the shortcuts and other items it names outside the installation folder were "
-     "not removed."},
-    {"writable by others",
-     "The removal script was not followed because users other than administrators may change it "
-     "or a folder above it; the shortcuts and other items it names outside the installation "
-     "folder were not removed."},
+    {"changed since registration", TextScriptChanged},
+    {"not there at registration", TextScriptUnregistered},
+    {"writable by others", TextScriptWritable},
 };
 
 // The account of this process, as a SID in its string form, into `sid`

@@ -103,28 +103,19 @@ static int WaitUntilFilesAreFree(const char* location, const char* displayName) 
     while ((found = FindFilesInUse(location, holders, keep, &unmovable)) != 0) {
         // A tree the walk cannot take whole is never begun.
         if (found < 0) {
-            FormatText(MessageBuffer, sizeof MessageBuffer,
-                       "Cannot uninstall '%s': the folder\n'%s'\nis nested too deeply to be "
-                       "removed.",
-                       displayName, holders);
+            FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextTooDeep), displayName, holders);
             TellUser(MessageBuffer);
             return -1;
         }
         if (unmovable == 0 && IsElevated()) {
-            FormatText(MessageBuffer, sizeof MessageBuffer,
-                       "'%s' is in use by:\n%s\n\nClose it and choose Try Again to uninstall it "
-                       "now, Continue to uninstall it now and delete the files in use when "
-                       "Windows restarts, or Cancel to keep it installed.",
-                       displayName, holders);
+            FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextInUseRestart), displayName,
+                       holders);
             int answer = AskTryContinue(MessageBuffer);
             if (answer == IDCONTINUE) return 2;
             if (answer != IDTRYAGAIN) return 0;
             continue;
         }
-        FormatText(MessageBuffer, sizeof MessageBuffer,
-                   "Cannot uninstall '%s' while it is in use by:\n%s\n\n"
-                   "Close it and choose Retry, or Cancel to keep it installed.",
-                   displayName, holders);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextInUse), displayName, holders);
         if (AskRetry(MessageBuffer) != IDRETRY) return 0;
     }
     return 1;
@@ -147,10 +138,7 @@ void Uninstall(const char* name) {
     const char* shownLocation = location[0] != '\0' ? location : "<no InstallLocation>";
     ReadScriptRegistration(entryKey, entryRoot);
 
-    FormatText(MessageBuffer, sizeof MessageBuffer,
-               "Are you sure to uninstall '%s'?\nAll files will be removed.\n\n"
-               "(Please close all running sessions)",
-               displayName);
+    FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextConfirm), displayName);
     int answer = AskUser(MessageBuffer);
     if (answer == IDNO) exit(0);
     if (answer != IDYES) exit(1);
@@ -187,20 +175,16 @@ void Uninstall(const char* name) {
     if (result == 0 && StarterFile[0] == '\0') RemovePublisherFolder(location, moved > 0);
 
     if (result != 0) {
-        FormatText(MessageBuffer, sizeof MessageBuffer,
-                   "Cannot completely remove files. You must manually delete:\n'%s'.",
-                   shownLocation);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextIncomplete), shownLocation);
     } else {
-        FormatText(MessageBuffer, sizeof MessageBuffer, "Successfully uninstalled '%s'.%s%s%s",
-                   displayName,
-                   moved > 0 ? "\nThe files that were in use are deleted when Windows restarts." : "",
-                   keeps ? "\n\nThese folders were kept, as they are not the plug-in's:\n" : "",
-                   kept);
+        FormatText(MessageBuffer, sizeof MessageBuffer, Text(TextSuccess), displayName,
+                   moved > 0 ? Text(TextRestartNote) : "", keeps ? Text(TextKeptNote) : "", kept);
     }
     // Whatever else became of the files: the script's own deletions were not made.
     if (ScriptRefused != 0) {
         AppendText(MessageBuffer, sizeof MessageBuffer, "\n\n");
-        AppendText(MessageBuffer, sizeof MessageBuffer, ScriptRefusals[ScriptRefused - 1].sentence);
+        AppendText(MessageBuffer, sizeof MessageBuffer,
+                   Text(ScriptRefusals[ScriptRefused - 1].sentence));
     }
     TellUser(MessageBuffer);
 

@@ -76,6 +76,10 @@ bool CanRefuseMachineRights();
 void SetNonAdmin(bool on);
 // The stand-in's switch to a process that runs as SYSTEM (nothing on Windows).
 void SetLocalSystem(bool on);
+// Makes `language` the display language of the programs the test starts,
+// where the platform can (the stand-in's machine); under Wine each process
+// takes it from its locale, which tests/wine/languages sets per run.
+bool SetDisplayLanguage(LANGID language);
 // Whether the special folders come from a real Windows shell (under Wine).
 bool RealShell();
 // Under Wine, points the current user's shell folder `value` (a value of

@@ -64,6 +64,13 @@ static void SetMachineSwitch(const char* name, bool on) {
 void SetLocalSystem(bool on) { SetMachineSwitch("system", on); }
 void SetNonAdmin(bool on) { SetMachineSwitch("nonadmin", on); }
 
+bool SetDisplayLanguage(LANGID language) {
+    char hex[8];
+    snprintf(hex, sizeof hex, "%04x\n", (unsigned)language);
+    std::ofstream(MachinePath("language")) << hex;
+    return true;
+}
+
 static const char* AnswerWord(Answer a) {
     switch (a) {
         case Yes: return "yes";

@@ -115,7 +115,8 @@ bool RestartManagerNamesPrograms() { return false; }
 int PlatformExit(int windowsCode) { return windowsCode; }
 bool RealShell() { return true; }
 bool RegistryAddsNul() { return true; }
-bool CanRefuseMachineRights() { return false; }  // Wine does not enforce registry rights
+bool CanRefuseMachineRights() { return false; }
+bool SetDisplayLanguage(LANGID) { return false; }  // Wine does not enforce registry rights
 void SetNonAdmin(bool) {}
 void SetLocalSystem(bool) {}
 void FreshMachine(const std::string&) {}

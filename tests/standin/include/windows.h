@@ -413,6 +413,11 @@ BOOL ReleaseMutex(HANDLE mutex);
 // Upper case by the host's Unicode character data, unit by unit.
 DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
+// The user's display language: <machine>/language holds its identifier in
+// hexadecimal ("0407" for German); without it, English (United States).
+typedef WORD LANGID;
+LANGID GetUserDefaultUILanguage(void);
+
 #ifdef __cplusplus
 }
 #endif
