@@ -56,6 +56,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
                        templateFile);
 }
 
+DWORD GetFileAttributesW(LPCWSTR path) { return GetFileAttributesA(Narrow(path).c_str()); }
+
 BOOL DeleteFileW(LPCWSTR path) {
     // A folder is refused as Windows refuses it; a link to one is not.
     std::string name = Narrow(path);
