@@ -258,6 +258,13 @@ int WalkRemoveFolder(void);
 // At WalkEnter: 1 when the folder's listing holds a working copy's marker,
 // 0 when not; -1 outside WalkEnter, where whoever asks lists the folder.
 extern int WalkMarked;
+// Deletes the file, empty folder or link at `path` (a removal script's
+// line), reached from the folder `base` (its section's) down one folder at
+// a time, each held open while the next is opened. No folder on the way
+// may be a link: then nothing is deleted, and the trace says "not
+// following link: " and the link's path. The item itself, when a link, is
+// deleted as the link, never through it.
+void DeleteBelow(const char* base, const char* path);
 // 1 when the name (n units) is a version-control system's own entry.
 int IsMarker(const WCHAR* name, int n);
 // The one place that says what a link is, asked by every walk, the guard and

@@ -632,6 +632,27 @@ TEST_F(HostileUninstall, InstallationFolderNearTheBuffer) {
     }
 }
 
+// A script line that passes through a link (here to the canaries' folder,
+// as a user may make a folder a script names a link to a system folder) is
+// not followed, and says so; a line that names a link deletes the link,
+// never what it leads to.
+TEST_F(HostileUninstall, RemovalScriptLinesNeverPassThroughALink) {
+    const std::string lnk = "lnk" + Sep;
+    Reinstall(lnk + "harbo.dll\n" + lnk + "sub" + Sep + "deep.txt\n" + lnk + "sub\nlnk\nflink\n");
+    std::error_code ec;
+    fs::create_directory_symlink(fs::u8path(Path("Canary")), fs::u8path(dir + "lnk"), ec);
+    fs::create_symlink(fs::u8path(Path("Canary/other.dll")), fs::u8path(dir + "flink"), ec);
+    if (!fs::is_symlink(fs::u8path(dir + "lnk")) || !fs::is_symlink(fs::u8path(dir + "flink")))
+        GTEST_SKIP() << "no links can be made here";
+    Result r = Uninstall();
+    const std::string refused = "not following link: " + dir + "lnk\n";
+    ExpectSucceeded(r,
+                    Head(true) + Deleting(lnk + "harbo.dll") + refused +
+                        Deleting(lnk + "sub" + Sep + "deep.txt") + refused + Deleting(lnk + "sub") +
+                        refused + Deleting("lnk") + Deleting("flink"),
+                    false, {}, "links on the lines");
+}
+
 // An adversary at every file-system call of a whole uninstall: before call
 // N (for every N in turn), a folder of the tree is renamed aside and a link
 // to a folder outside put in its place, or a file replaced by a link to a

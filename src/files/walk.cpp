@@ -326,3 +326,85 @@ static int Walk(WalkVisit visit) {
         }
     }
 }
+
+// 1 when the listing names what `path` names a link (Wine's handle on a
+// link is its target: only the listing tells).
+static int NamedLink(const WCHAR* path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(path, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    FindClose(listing);
+    // The listing gives a reparse point's tag in dwReserved0.
+    return IsLink(entry.dwFileAttributes, entry.dwReserved0);
+}
+
+// Where the volume's root folder ends in a "\\?\" path: "\\?\C:" or
+// "\\?\UNC\server\share".
+static int RootEnd(const WCHAR* path, int n) {
+    int at = 4, parts = 1;
+    if (n > 8 && path[4] == 'U' && path[5] == 'N' && path[6] == 'C' && path[7] == PATH_SEP)
+        at = 8, parts = 2;
+    for (; at < n; at++)
+        if (path[at] == PATH_SEP && --parts == 0) break;
+    return at;
+}
+
+void DeleteBelow(const char* base, const char* path) {
+    static WCHAR from[WalkPathSize];
+    int n = LongPath(path, WalkWide), b = LongPath(base, from);
+    if (n == 0 || b == 0 || !FindHandleProcedures()) return;
+    while (n > 0 && WalkWide[n - 1] == PATH_SEP) WalkWide[--n] = 0;
+    while (b > 0 && from[b - 1] == PATH_SEP) from[--b] = 0;
+    // Taken as it is: the deepest folder that both the base and the item's
+    // folder lie in, and at least the volume's root.
+    int root = RootEnd(WalkWide, n), start = root;
+    for (int i = root + 1; i < n && i <= b; i++)
+        if (WalkWide[i] == PATH_SEP && (i == b || from[i] == PATH_SEP) && SameLetters(WalkWide, from, i))
+            start = i;
+    if (start >= n) return;
+    // Every folder below it is held while the next one is opened, and none
+    // may be a link; the root is opened with its separator.
+    int depth = 0, state = 0, at = start + (start == root);
+    WCHAR cut = WalkWide[at];
+    WalkWide[at] = 0;
+    Levels[0].folder = CreateFileW(WalkWide, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    WalkWide[at] = cut;
+    int held = Levels[0].folder != INVALID_HANDLE_VALUE;
+    for (int s = start + 1; held && s <= n; s++) {
+        if (s < n && WalkWide[s] != PATH_SEP) continue;
+        WalkWide[s] = 0;
+        if (s == n) {
+            // The item: deleted as a link where it is one, never through it.
+            HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state);
+            if (item != INVALID_HANDLE_VALUE) {
+                if (state == 1 || !NamedLink(WalkWide)) WalkDelete(item);
+                CloseHandle(item);
+            }
+            break;
+        }
+        HANDLE folder = depth < MaxWalkDepth ? OpenItem(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &state)
+                                             : INVALID_HANDLE_VALUE;
+        if (folder != INVALID_HANDLE_VALUE && (state == 1 || NamedLink(WalkWide))) {
+            int unc = WalkWide[4] == 'U' && WalkWide[7] == PATH_SEP;
+            int bytes = WideCharToMultiByte(CP_ACP, 0, WalkWide + (unc ? 6 : 4), -1, WalkText,
+                                            WalkTextSize, NULL, NULL);
+            if (bytes > 0 && unc) WalkText[0] = PATH_SEP;
+            printf("not following link: %s\n", bytes > 0 ? WalkText : path);
+            state = 1;
+        }
+        if (folder != INVALID_HANDLE_VALUE && (state != 0 || !(Opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+            CloseHandle(folder);
+            folder = INVALID_HANDLE_VALUE;
+        }
+        WalkWide[s] = PATH_SEP;
+        held = folder != INVALID_HANDLE_VALUE;
+        if (held) Levels[++depth].folder = folder;
+    }
+    for (int i = depth; i >= 0; i--) {
+        if (Levels[i].folder != INVALID_HANDLE_VALUE) CloseHandle(Levels[i].folder);
+        Levels[i].folder = NULL;
+    }
+}
