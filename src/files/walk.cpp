@@ -338,6 +338,36 @@ static int NamedLink(const WCHAR* path) {
     return IsLink(entry.dwFileAttributes, entry.dwReserved0);
 }
 
+// 1 unless the system says that `item`, opened by the name that ends
+// WalkWide (of n units), is a file of another name or folder than the held
+// `parent`: Wine 8 lists a link to a file as a plain file and opens its
+// target, which a deletion through the handle would delete.
+static int ReachedAsNamed(HANDLE item, HANDLE parent, int n) {
+    typedef DWORD(WINAPI * FinalPathProc)(HANDLE, LPWSTR, DWORD, DWORD);
+    static FinalPathProc finalPath;
+    static WCHAR final[WalkPathSize];
+    if (finalPath == NULL)
+        finalPath = (FinalPathProc)SystemProcedure("kernel32.dll", "GetFinalPathNameByHandleW");
+    // Older Windows cannot tell, and its links are told by their handles.
+    if (finalPath == NULL) return 1;
+    DWORD length = finalPath(item, final, WalkPathSize, 0);
+    if (length == 0 || length >= WalkPathSize) return 0;
+    int name = n, at = (int)length;
+    while (name > 0 && WalkWide[name - 1] != PATH_SEP) name--;
+    while (at > 0 && final[at - 1] != PATH_SEP) at--;
+    if ((int)length - at != n - name || !SameLetters(final + at, WalkWide + name, n - name)) return 0;
+    final[at > 0 ? at - 1 : 0] = 0;
+    BY_HANDLE_FILE_INFORMATION held, found;
+    HANDLE folder = CreateFileW(final, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    int same = folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &found) &&
+               GetFileInformationByHandle(parent, &held) &&
+               found.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+               found.nFileIndexHigh == held.nFileIndexHigh && found.nFileIndexLow == held.nFileIndexLow;
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return same;
+}
+
 // Where the volume's root folder ends in a "\\?\" path: "\\?\C:" or
 // "\\?\UNC\server\share".
 static int RootEnd(const WCHAR* path, int n) {
@@ -379,7 +409,8 @@ void DeleteBelow(const char* base, const char* path) {
             // The item: deleted as a link where it is one, never through it.
             HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state);
             if (item != INVALID_HANDLE_VALUE) {
-                if (state == 1 || !NamedLink(WalkWide)) WalkDelete(item);
+                if (state == 1 || (!NamedLink(WalkWide) && ReachedAsNamed(item, Levels[depth].folder, s)))
+                    WalkDelete(item);
                 CloseHandle(item);
             }
             break;
