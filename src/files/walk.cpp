@@ -159,10 +159,12 @@ static const FILE_ID_BOTH_DIR_INFO* NextEntry(int level) {
 }
 
 // Opens what WalkWide names, never through a link, and tells what it is
-// (in Opened): 1 a link itself, 0 a file or folder (perhaps a link that the
-// system followed all the same: Wine's, whose handle is its target), -1
-// none.
-static BY_HANDLE_FILE_INFORMATION Opened;
+// (its attributes and tag in Opened, its file ID in OpenedId): 1 a link
+// itself, 0 a file or folder (perhaps a link that the system followed all
+// the same: Wine's, whose handle is its target), -1 none. Asked by class,
+// as the whole BY_HANDLE_FILE_INFORMATION costs Wine a query of the volume.
+static FILE_ATTRIBUTE_TAG_INFO Opened;
+static FILE_ID_INFO OpenedId;
 
 static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
     int n = 0;
@@ -175,15 +177,12 @@ static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
     if (cut) WalkWide[n - 1] = PATH_SEP;
     *state = -1;
     if (item == INVALID_HANDLE_VALUE) return item;
-    if (!GetFileInformationByHandle(item, &Opened)) {
+    if (!GetInformation(item, FileAttributeTagInfo, &Opened, sizeof Opened) ||
+        !GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId)) {
         CloseHandle(item);
         return INVALID_HANDLE_VALUE;
     }
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    tag.ReparseTag = 0;
-    if (Opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        GetInformation(item, FileAttributeTagInfo, &tag, sizeof tag);
-    *state = IsLink(Opened.dwFileAttributes, tag.ReparseTag) ? 1 : 0;
+    *state = IsLink(Opened.FileAttributes, Opened.ReparseTag) ? 1 : 0;
     return item;
 }
 
@@ -193,10 +192,11 @@ static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
 // target's ID, and only the listing tells it; a folder swapped for a link
 // after it was listed gives another ID.
 static int AsListed(void) {
-    ULONGLONG id = (ULONGLONG)Opened.nFileIndexHigh << 32 | Opened.nFileIndexLow;
+    ULONGLONG id;
+    memcpy(&id, OpenedId.FileId.Identifier, sizeof id);
     ULONGLONG listed = (ULONGLONG)WalkEntry->FileId.QuadPart;
     return (listed == 0 || id == listed) &&
-           ((Opened.dwFileAttributes ^ WalkEntry->FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           ((Opened.FileAttributes ^ WalkEntry->FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
            !IsLink(WalkEntry->FileAttributes, WalkEntry->EaSize);
 }
 
@@ -265,7 +265,7 @@ int WalkTree(const char* dir, WalkVisit visit, int removes) {
     Levels[0].count = 0;
     int state;
     HANDLE top = OpenItem(FolderAccess, hold, &state);
-    if (top != INVALID_HANDLE_VALUE && !(Opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (top != INVALID_HANDLE_VALUE && !(Opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         state = -1;
     if (top != INVALID_HANDLE_VALUE && state != 0) CloseHandle(top);
     if (top != INVALID_HANDLE_VALUE && state == 0) return EnterFolder(0, top, visit) ? Walk(visit) : -1;
@@ -426,7 +426,7 @@ void DeleteBelow(const char* base, const char* path) {
             printf("not following link: %s\n", bytes > 0 ? WalkText : path);
             state = 1;
         }
-        if (folder != INVALID_HANDLE_VALUE && (state != 0 || !(Opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        if (folder != INVALID_HANDLE_VALUE && (state != 0 || !(Opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
             CloseHandle(folder);
             folder = INVALID_HANDLE_VALUE;
         }

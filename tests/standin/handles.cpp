@@ -187,6 +187,14 @@ extern "C" BOOL StandInGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_
         }
         return TRUE;
     }
+    if (kind == FileIdInfo && size >= sizeof(FILE_ID_INFO)) {
+        FILE_ID_INFO* info = static_cast<FILE_ID_INFO*>(data);
+        memset(info, 0, sizeof *info);
+        info->VolumeSerialNumber = (ULONGLONG)st.st_dev;
+        uint64_t inode = (uint64_t)st.st_ino;
+        memcpy(info->FileId.Identifier, &inode, sizeof inode);
+        return TRUE;
+    }
     if ((kind != FileIdBothDirectoryInfo && kind != FileIdBothDirectoryRestartInfo) || !file->folder) {
         errno = EINVAL;
         return FALSE;

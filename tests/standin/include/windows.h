@@ -213,7 +213,8 @@ typedef enum _FILE_INFO_BY_HANDLE_CLASS {
     FileDispositionInfo = 4,
     FileAttributeTagInfo = 9,
     FileIdBothDirectoryInfo = 10,
-    FileIdBothDirectoryRestartInfo = 11
+    FileIdBothDirectoryRestartInfo = 11,
+    FileIdInfo = 18
 } FILE_INFO_BY_HANDLE_CLASS;
 typedef struct _FILE_DISPOSITION_INFO {
     BOOLEAN DeleteFile;
@@ -244,6 +245,14 @@ typedef struct _FILE_ID_BOTH_DIR_INFO {
     LARGE_INTEGER FileId;
     WCHAR FileName[1];
 } FILE_ID_BOTH_DIR_INFO;
+typedef struct _FILE_ID_128 {
+    BYTE Identifier[16];
+} FILE_ID_128;
+// The volume and the file ID: the host's device and inode numbers.
+typedef struct _FILE_ID_INFO {
+    ULONGLONG VolumeSerialNumber;
+    FILE_ID_128 FileId;
+} FILE_ID_INFO;
 typedef struct _FILE_ATTRIBUTE_TAG_INFO {
     DWORD FileAttributes;
     DWORD ReparseTag;
