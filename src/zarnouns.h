@@ -284,7 +284,9 @@ int RemoveTree(const char* dir);  // 0 when dir itself was removed, else -1
 int FolderHoldsOnly(const char* dir, const char* name);
 
 // The walk of the installation tree (walk.cpp), for paths up to Windows'
-// limit of 32,767 UTF-16 units. While a visitor runs, WalkWide holds the
+// limit of 32,767 UTF-16 units. It holds each folder it is in open, from
+// the top one down, without delete sharing, lists it through that handle,
+// and never enters a link. While a visitor runs, WalkWide holds the
 // entry's path in the "\\?\" form for the wide functions, WalkText the same
 // path as text for traces and boxes (the walk's own argument, then the names
 // in UTF-8), WalkName the name in it, WalkEntry what the listing said.
@@ -293,9 +295,9 @@ int FolderHoldsOnly(const char* dir, const char* name);
 enum { WalkPathSize = 32768, WalkTextSize = TextSize + 3 * WalkPathSize + 2 };
 enum { MaxWalkDepth = 512 };  // folders below the top one
 enum {
-    WalkEnter,  // a folder, the top one first, before it is listed: 0 passes over it
+    WalkEnter,  // a folder, the top one first, held and before its entries: 0 passes over it
     WalkFile,
-    WalkLink,   // a symbolic link or junction, never followed
+    WalkLink,   // a link (WalkOpen gives the link itself), or a folder made one since listed
     WalkDeep,   // a folder too deep, or a name too long, to walk: WalkText names its folder
     WalkLeave,  // a folder after its listing, WalkCountBelow its count; the top one's result is the walk's
 };
@@ -303,12 +305,36 @@ typedef int (*WalkVisit)(int event);
 extern WCHAR WalkWide[WalkPathSize];
 extern char WalkText[WalkTextSize];
 extern const char* WalkName;
-extern WIN32_FIND_DATAW WalkEntry;
+extern const FILE_ID_BOTH_DIR_INFO* WalkEntry;
 // A visitor may count in WalkCount (cleared at the start) and stop the
 // whole walk with WalkStop; a stopped walk returns -1, as one whose top
-// folder cannot be named.
+// folder cannot be named or opened. `removes`: the walk holds its folders
+// so that they can be deleted (WalkRemoveFolder).
 extern int WalkCount, WalkCountBelow, WalkStop;
-int WalkTree(const char* dir, WalkVisit visit);
+int WalkTree(const char* dir, WalkVisit visit, int removes);
+// Opens the entry the visitor is at, never through a link, sharing all:
+// `state` 0 when it is the file or folder the listing showed (the same
+// file ID, no link), 1 when it is a link itself, which may only be deleted;
+// -1 when it is neither (another file, or under Wine a link's target) or
+// cannot be opened: then no handle.
+HANDLE WalkOpen(DWORD access, int* state);
+// Marks what the handle is open on for deletion at its close; 1 when done.
+int WalkDelete(HANDLE item);
+// At WalkLeave of a walk that removes: deletes the folder through the
+// handle that held it; 0 when it is gone.
+int WalkRemoveFolder(void);
+// At WalkEnter: 1 when the folder's listing holds a working copy's marker,
+// 0 when not; -1 outside WalkEnter, where whoever asks lists the folder.
+extern int WalkMarked;
+// Deletes the file, empty folder or link at `path` (a removal script's
+// line), reached from the folder `base` (its section's) down one folder at
+// a time, each held open while the next is opened. No folder on the way
+// may be a link: then nothing is deleted, and the trace says "not
+// following link: " and the link's path. The item itself, when a link, is
+// deleted as the link, never through it.
+void DeleteBelow(const char* base, const char* path);
+// 1 when the name (n units) is a version-control system's own entry.
+int IsMarker(const WCHAR* name, int n);
 // The one place that says what a link is, asked by every walk, the guard and
 // the removal script: any reparse point (Wine's links have the tag 0)
 // except those that hold the item's own data, which are files and folders

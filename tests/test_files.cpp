@@ -161,13 +161,17 @@ TEST_F(Files, TreeTestModeKeepsFilesRemovesEmptyDirs) {
     EXPECT_FALSE(Exists(P("e1")));
 }
 
+// Links to a folder and to a file outside the tree go as links, never
+// through them. Wine cannot delete a link as a link (its handle is the
+// target; a link to a file even lists as a file): there both stay, and the
+// removal is incomplete.
 TEST_F(Files, TreeRemovesLinkButNotItsTarget) {
     MakeDir(P("outside"));
     Write(P("outside" + Sep + "precious.txt"), "p");
     MakeDir(P("tree"));
-    std::error_code error;
-    fs::create_directory_symlink(fs::path(P("outside")), fs::path(P("tree" + Sep + "link")), error);
-    if (error) GTEST_SKIP() << "cannot create a directory link: " << error.message();
+    if (!zt::MakeHostLink(P("tree" + Sep + "link"), P("outside")) ||
+        !zt::MakeHostLink(P("tree" + Sep + "file"), P("outside" + Sep + "precious.txt")))
+        GTEST_SKIP() << "no links can be made here";
     std::string tree = P("tree" + Sep);
 
     TestMode = 1;
@@ -178,9 +182,9 @@ TEST_F(Files, TreeRemovesLinkButNotItsTarget) {
 
     TestMode = 0;
     Capture();
-    EXPECT_EQ(RemoveTree(tree.c_str()), 0);
+    EXPECT_EQ(RemoveTree(tree.c_str()), zt::RealShell() ? -1 : 0);
     EXPECT_EQ(Captured(), "-> " + tree + "\n");
-    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(Exists(tree), zt::RealShell());
     EXPECT_TRUE(Exists(P("outside" + Sep + "precious.txt")));
 }
 

@@ -733,3 +733,74 @@ TEST_F(HostileUninstall, InstallationFolderNearTheBuffer) {
         ExpectCanariesIntact(std::to_string(row.length));
     }
 }
+
+// A script line that passes through a link (here to the canaries' folder,
+// as a user may make a folder a script names a link to a system folder) is
+// not followed, and says so; a line that names a link deletes the link,
+// never what it leads to. Wine cannot delete a link as a link (its handle
+// is the target; a link to a file even lists as a file): there it stays.
+TEST_F(HostileUninstall, RemovalScriptLinesNeverPassThroughALink) {
+    const std::string lnk = "lnk" + Sep;
+    Reinstall(lnk + "harbo.dll\n" + lnk + "sub" + Sep + "deep.txt\n" + lnk + "sub\nlnk\nflink\n");
+    if (!MakeHostLink(dir + "lnk", Path("Canary")) ||
+        !MakeHostLink(dir + "flink", Path("Canary") + Sep + "other.dll"))
+        GTEST_SKIP() << "no links can be made here";
+    Result r = Uninstall();
+    const std::string refused = "not following link: " + dir + "lnk\n";
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectBoxes(r, {{Confirmation(), "Yes No Cancel"},
+                    {std::string("Successfully uninstalled '") + Display + "'.", "OK"}});
+    EXPECT_EQ(r.out, Head(true) + Deleting(lnk + "harbo.dll") + refused +
+                         Deleting(lnk + "sub" + Sep + "deep.txt") + refused + Deleting(lnk + "sub") +
+                         refused + Deleting("lnk") + Deleting("flink"));
+    EXPECT_EQ(Exists("Tools/lnk"), RealShell());
+    EXPECT_EQ(Exists("Tools/flink"), RealShell());
+    ExpectCanariesIntact("links on the lines");
+}
+
+// An adversary at every file-system call of a whole uninstall: before call
+// N (for every N in turn), a folder of the tree is renamed aside and a link
+// to a folder outside put in its place, or a file replaced by a link to a
+// file outside. Nothing outside the tree changes, and as on Windows, where
+// a link is removed as a link, the uninstall succeeds. The stand-in's
+// adversary is a Windows process: a folder or file held without delete
+// sharing cannot be renamed.
+TEST_F(HostileUninstall, AnAdversaryAtEveryFileSystemCallReachesNothingOutside) {
+    if (RealShell()) GTEST_SKIP() << "the adversary is the stand-in's";
+    // This process reads the adversary's plan at its first file-system call,
+    // which is long past: only the uninstalls below act on it.
+    GetFileAttributesA(dir.c_str());
+    const std::string plan = Path("machine/adversary"), aside = Path("Aside");
+    const struct {
+        const char* label;
+        std::string moved, target;
+    } attacks[] = {
+        {"a folder made a link", dir + "sub", outside + Sep + "keep"},
+        {"a file made a link", dir + "sub" + Sep + "f.txt", outside + Sep + "harbo.dll"},
+    };
+    const Listing before = ListTree(outside);
+    for (const auto& attack : attacks) {
+        long calls = 0;
+        for (long n = 0; n == 0 || n <= calls; n++) {
+            std::error_code ec;
+            fs::remove_all(Path("Tools"), ec);
+            WriteFile("Tools/sub/f.txt", "f");
+            WriteFile("Tools/harbo.dll", "h");
+            WriteValue(HKEY_LOCAL_MACHINE, EntryKey(product), "DisplayName", REG_SZ, Display);
+            WriteValue(HKEY_LOCAL_MACHINE, EntryKey(product), "InstallLocation", REG_SZ, dir);
+            std::ofstream(plan) << n << "\n" << attack.moved << "\n" << aside << "\n" << attack.target << "\n";
+            Result r = Uninstall();
+            std::string label = std::string(attack.label) + " before call " + std::to_string(n);
+            EXPECT_FALSE(r.timedOut) << label;
+            EXPECT_EQ(r.exitCode, 0) << label << "\n" << r.out;
+            EXPECT_FALSE(Exists("Tools")) << label << "\n" << r.out;
+            EXPECT_EQ(ListTree(outside), before) << label << "\n" << r.out;
+            fs::remove_all(aside, ec);
+            if (n == 0) std::ifstream(Path("machine/adversary.calls")) >> calls;
+            ASSERT_GT(calls, 20) << "the stand-in counted no calls";
+            if (HasFailure()) break;
+        }
+    }
+    fs::remove(plan);
+    ExpectCanariesIntact("the adversary's runs");
+}

@@ -87,10 +87,14 @@ int AddLine(char* list, int* lines, const char* line) {
 // Another process that runs the file, has it loaded or holds it open
 // without delete sharing makes this fail with ERROR_SHARING_VIOLATION. Asked
 // for DELETE alone, it fails only for a file held without delete sharing: a
-// loaded DLL may still be renamed.
-static HANDLE OpenToCheck(DWORD access) {
-    return CreateFileW(WalkWide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+// loaded DLL may still be renamed. What is no longer the file listed (a
+// link now) is not held: the removal deletes it as a link.
+static HANDLE OpenToCheck(DWORD access, int* failed) {
+    int state;
+    HANDLE file = WalkOpen(access, &state);
+    *failed = file == INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE && state == 1) CloseHandle(file);
+    return state == 0 ? file : INVALID_HANDLE_VALUE;
 }
 
 // The folder that the search could not walk whole, for the caller's box.
@@ -127,14 +131,14 @@ static int CheckEntry(int event) {
     // the uninstall runs from the installation folder itself, and the
     // installed one that started this copy and is just ending.
     if (_stricmp(path, SelfPath) == 0 || _stricmp(path, InstalledSelf) == 0) return 0;
-    HANDLE file = OpenToCheck(GENERIC_WRITE | DELETE);
+    int failed;
+    HANDLE file = OpenToCheck(GENERIC_WRITE | DELETE, &failed);
     // A system that cannot keep so many files open: none is kept, and the
     // file is looked at again.
-    if (file == INVALID_HANDLE_VALUE && HeldCount > 0 &&
-        GetLastError() == ERROR_TOO_MANY_OPEN_FILES) {
+    if (failed && HeldCount > 0 && GetLastError() == ERROR_TOO_MANY_OPEN_FILES) {
         ReleaseHeldFiles();
         KeepFree = 0;
-        file = OpenToCheck(GENERIC_WRITE | DELETE);
+        file = OpenToCheck(GENERIC_WRITE | DELETE, &failed);
     }
     if (file != INVALID_HANDLE_VALUE) {
         if (KeepFree && HeldCount < MaxHeld)
@@ -145,13 +149,13 @@ static int CheckEntry(int event) {
     }
     // A read-only file or one this user may not change is refused with
     // another error: that is not "in use", and the removal reports it.
-    if (GetLastError() != ERROR_SHARING_VIOLATION) return 0;
+    if (!failed || GetLastError() != ERROR_SHARING_VIOLATION) return 0;
     if (Mode == MoveAside) {
         WalkCount += DeleteAsideAtRestart(path);
         return 0;
     }
     printf("in use: %s\n", path);
-    file = OpenToCheck(DELETE);
+    file = OpenToCheck(DELETE, &failed);
     if (file == INVALID_HANDLE_VALUE)
         Unmovable++;
     else
@@ -195,7 +199,7 @@ int FindFilesInUse(const char* dir, char* holders, int keep, int* unmovable) {
     FileLineCount = 0;
     if (!JoinPath(InstalledSelf, sizeof InstalledSelf, dir, SelfName)) InstalledSelf[0] = '\0';
     TooDeep[0] = '\0';
-    WalkTree(dir, CheckEntry);
+    WalkTree(dir, CheckEntry, 0);
     if (TooDeep[0] != '\0') {
         ReleaseHeldFiles();
         CopyText(holders, TextSize, TooDeep);
@@ -217,7 +221,7 @@ static int Walk(int mode, const char* dir, const char* except) {
     Mode = mode;
     KeepFree = 0;
     if (!CopyText(InstalledSelf, sizeof InstalledSelf, except)) InstalledSelf[0] = '\0';
-    WalkTree(dir, CheckEntry);
+    WalkTree(dir, CheckEntry, 0);
     return WalkCount;
 }
 
@@ -230,16 +234,9 @@ int MoveFilesInUseAside(const char* dir) {
 int CountFilesLeft(const char* dir, const char* except) { return Walk(CountLeft, dir, except); }
 
 void DeleteHeldFiles(void) {
-    typedef BOOL(WINAPI * SetInformationProc)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    SetInformationProc setInformation =
-        (SetInformationProc)SystemProcedure("kernel32.dll", "SetFileInformationByHandle");
-    // Older Windows cannot delete through a handle: closed, the files go by
-    // name in the walk that follows.
-    FILE_DISPOSITION_INFO disposition;
-    disposition.DeleteFile = TRUE;
+    // Each was checked to be the file listed when it was opened.
     for (int i = 0; i < HeldCount; i++) {
-        if (setInformation != NULL)
-            setInformation(Held[i], FileDispositionInfo, &disposition, sizeof disposition);
+        WalkDelete(Held[i]);
         CloseHandle(Held[i]);
     }
     HeldCount = 0;

@@ -197,8 +197,20 @@ void FindOtherPrograms(const char* ownName, const char* dir) {
     }
 }
 
-// 1 when the listing of the folder `dir` (n units) holds a marker.
+int IsMarker(const WCHAR* name, int n) {
+    for (const char* m = Markers; *m != '\0'; m += strlen(m) + 1) {
+        WCHAR marker[16];
+        int k = 0;
+        while ((marker[k] = m[k]) != 0) k++;
+        if (k == n && SameLetters(name, marker, k)) return 1;
+    }
+    return 0;
+}
+
+// 1 when the listing of the folder `dir` (n units) holds a marker; the walk
+// that is entering it has read that listing already.
 static int HoldsMarker(const WCHAR* dir, int n) {
+    if (WalkMarked >= 0) return WalkMarked;
     if (n + 2 > WideMax) return 0;
     memcpy(Pattern, dir, n * sizeof(WCHAR));
     Pattern[n] = PATH_SEP;
@@ -209,12 +221,9 @@ static int HoldsMarker(const WCHAR* dir, int n) {
     if (listing == INVALID_HANDLE_VALUE) return 0;
     int found = 0;
     do {
-        for (const char* m = Markers; *m != '\0' && !found; m += strlen(m) + 1) {
-            WCHAR marker[16];
-            int k = 0;
-            while ((marker[k] = m[k]) != 0) k++;
-            found = entry.cFileName[k] == 0 && SameLetters(entry.cFileName, marker, k);
-        }
+        int k = 0;
+        while (entry.cFileName[k] != 0) k++;
+        found = IsMarker(entry.cFileName, k);
     } while (!found && FindNextFileW(listing, &entry));
     FindClose(listing);
     return found;

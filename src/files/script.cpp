@@ -226,8 +226,7 @@ int RunRemovalScript(const char* dir) {
             continue;
         }
         printf("deleting file: '%s'\n", path);
-        remove(path);
-        _rmdir(path);
+        DeleteBelow(target, path);
     }
     fclose(script);
     return 0;

@@ -4,7 +4,9 @@
 #include "zarnouns.h"
 
 // Each folder is traced as it is entered and removed right after its
-// contents; the top one's removal is the walk's result.
+// contents, through the handle that held it; the top one's removal is the
+// walk's result. Files and links go through handles of their own: a link
+// only where the handle is the link itself, so its target is never touched.
 static int RemoveEntry(int event) {
     if (event == WalkEnter) {
         // A working copy or another program's folder, as the search for
@@ -13,18 +15,19 @@ static int RemoveEntry(int event) {
         printf("-> %s\n", WalkText);
     }
     if (event == WalkDeep) printf("too deep to walk: %s\n", WalkText);
-    if (event == WalkLeave) return RemoveDirectoryW(WalkWide) ? 0 : -1;
-    if (TestMode) return 1;
-    // A link to a directory goes as a directory, a link to a file as a
-    // file; the target is never touched.
-    if (event == WalkLink && RemoveDirectoryW(WalkWide)) return 1;
-    if (event == WalkFile || event == WalkLink) DeleteFileW(WalkWide);
+    if (event == WalkLeave) return WalkRemoveFolder();
+    if (TestMode || (event != WalkFile && event != WalkLink)) return 1;
+    int state;
+    HANDLE item = WalkOpen(DELETE, &state);
+    if (item == INVALID_HANDLE_VALUE) return 1;
+    WalkDelete(item);
+    CloseHandle(item);
     return 1;
 }
 
 static int RemoveLevel(const char* dir) {
     // An empty path is never listed: "*" alone would list the current folder.
-    if (dir[0] != '\0') return WalkTree(dir, RemoveEntry);
+    if (dir[0] != '\0') return WalkTree(dir, RemoveEntry, 1);
     printf("-> %s\n", dir);
     return -1;
 }

@@ -10,14 +10,40 @@
 WCHAR WalkWide[WalkPathSize];
 char WalkText[WalkTextSize];
 const char* WalkName;
-WIN32_FIND_DATAW WalkEntry;
+const FILE_ID_BOTH_DIR_INFO* WalkEntry;
 int WalkCount, WalkCountBelow, WalkStop;
 
+// The system's procedures that list a folder through its handle, tell what
+// a handle is and delete through it (Vista and later), looked up once.
+typedef BOOL(WINAPI* HandleInfoProc)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+static HandleInfoProc GetInformation, SetInformation;
+
+static int FindHandleProcedures(void) {
+    if (GetInformation == NULL)
+        GetInformation =
+            (HandleInfoProc)SystemProcedure("kernel32.dll", "GetFileInformationByHandleEx");
+    if (SetInformation == NULL)
+        SetInformation =
+            (HandleInfoProc)SystemProcedure("kernel32.dll", "SetFileInformationByHandle");
+    return GetInformation != NULL && SetInformation != NULL;
+}
+
+// Each level is a folder held open, without delete sharing, from the top one
+// down, while the walk works below it: no folder on the walk's path can be
+// renamed, deleted or replaced by a link meanwhile. Its listing is read
+// through that handle into the level's own buffer, part by part.
+enum { ListingSize = 8192, Used = -1 };
 static struct {
-    HANDLE listing;
+    HANDLE folder;
     int wide, text;  // lengths of the folder's path, its separator included
     int count;       // WalkCount when the folder was entered
+    int at;          // the next entry in the buffer, Used when it is read to its end
+    int more;        // the listing goes on past the buffer
 } Levels[MaxWalkDepth + 1];
+static LONGLONG Listings[MaxWalkDepth + 1][ListingSize / sizeof(LONGLONG)];
+static LONGLONG Scratch[ListingSize / sizeof(LONGLONG)];
+static int Depth;
+int WalkMarked = -1;
 
 // Reparse points that hold the item's own data: cloud-file placeholders (a
 // Desktop or Documents synced to the cloud, every variant of the tag),
@@ -54,95 +80,362 @@ int LongPath(const char* text, WCHAR* wide) {
 }
 
 // Puts the entry's name after the folder at `level`, and for a folder its
-// separator; how many units that added, 0 when the path would not fit with
-// the "*" of a listing (the text is then the folder's).
+// separator; how many units that added, 0 when the path would not fit (the
+// text is then the folder's).
 static int Extend(int level, int folder) {
     int wide = Levels[level].wide, text = Levels[level].text;
-    const WCHAR* name = WalkEntry.cFileName;
-    int n = 0;
-    while (name[n] != 0) n++;
+    int n = (int)(WalkEntry->FileNameLength / sizeof(WCHAR));
     WalkName = WalkText + text;
     WalkText[text] = '\0';
-    if (wide + n + 2 >= WalkPathSize) return 0;
+    if (n == 0 || wide + n + 2 >= WalkPathSize) return 0;
     // Each UTF-16 unit takes at most three bytes: the text always fits.
-    int bytes = WideCharToMultiByte(CP_ACP, 0, name, -1, WalkText + text,
-                                    WalkTextSize - text - 1, NULL, NULL);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, WalkEntry->FileName, n, WalkText + text,
+                                    WalkTextSize - text - 2, NULL, NULL);
     if (bytes <= 0) return 0;
-    memcpy(WalkWide + wide, name, (n + 1) * sizeof(WCHAR));
+    memcpy(WalkWide + wide, WalkEntry->FileName, n * sizeof(WCHAR));
     if (folder) {
         WalkWide[wide + n++] = PATH_SEP;
-        WalkWide[wide + n] = 0;
-        WalkText[text + bytes - 1] = PATH_SEP;
-        WalkText[text + bytes] = '\0';
+        WalkText[text + bytes++] = PATH_SEP;
     }
+    WalkWide[wide + n] = 0;
+    WalkText[text + bytes] = '\0';
     return n;
 }
 
-// Every walk enters every folder, the top one included, here and nowhere
-// else, before the folder's listing is opened, WalkWide naming it in full:
-// the one place to tell a folder that is to be kept whole, so that nothing
-// in it is opened. 0 passes over the folder.
-static int EnterFolder(WalkVisit visit) { return visit(WalkEnter); }
+static int IsDots(const FILE_ID_BOTH_DIR_INFO* entry) {
+    const WCHAR* name = entry->FileName;
+    DWORD n = entry->FileNameLength / sizeof(WCHAR);
+    return name[0] == '.' && (n == 1 || (n == 2 && name[1] == '.'));
+}
 
-int WalkTree(const char* dir, WalkVisit visit) {
+// 1 when a part of a listing holds a working copy's marker.
+static int ListsMarker(const LONGLONG* part) {
+    const BYTE* at = (const BYTE*)part;
+    for (;;) {
+        const FILE_ID_BOTH_DIR_INFO* entry = (const FILE_ID_BOTH_DIR_INFO*)at;
+        if (IsMarker(entry->FileName, (int)(entry->FileNameLength / sizeof(WCHAR)))) return 1;
+        if (entry->NextEntryOffset == 0) return 0;
+        at += entry->NextEntryOffset;
+    }
+}
+
+// Reads the first part of the listing of the folder at `level`, and tells
+// whether the listing holds a marker. A folder whose listing does not fit
+// the buffer is looked through to its end first, then read from its start
+// again; any other is listed once.
+static int BeginListing(int level) {
+    HANDLE folder = Levels[level].folder;
+    Levels[level].at = 0;
+    Levels[level].more = 1;
+    if (!GetInformation(folder, FileIdBothDirectoryRestartInfo, Listings[level], ListingSize)) {
+        Levels[level].at = Used;
+        Levels[level].more = 0;
+        return 0;
+    }
+    if (ListsMarker(Listings[level])) return 1;
+    int rest = 0;
+    while (GetInformation(folder, FileIdBothDirectoryInfo, Scratch, sizeof Scratch)) {
+        rest = 1;
+        if (ListsMarker(Scratch)) return 1;
+    }
+    if (!rest) Levels[level].more = 0;
+    else if (!GetInformation(folder, FileIdBothDirectoryRestartInfo, Listings[level], ListingSize))
+        Levels[level].at = Used, Levels[level].more = 0;
+    return 0;
+}
+
+// The next entry of the listing at `level`; none at its end.
+static const FILE_ID_BOTH_DIR_INFO* NextEntry(int level) {
+    if (Levels[level].at == Used) {
+        if (!Levels[level].more || !GetInformation(Levels[level].folder, FileIdBothDirectoryInfo,
+                                                   Listings[level], ListingSize))
+            return NULL;
+        Levels[level].at = 0;
+    }
+    const BYTE* part = (const BYTE*)Listings[level];
+    const FILE_ID_BOTH_DIR_INFO* entry = (const FILE_ID_BOTH_DIR_INFO*)(part + Levels[level].at);
+    Levels[level].at = entry->NextEntryOffset == 0 ? Used : Levels[level].at + (int)entry->NextEntryOffset;
+    return entry;
+}
+
+// Opens what WalkWide names, never through a link, and tells what it is
+// (its attributes and tag in Opened, its file ID in OpenedId): 1 a link
+// itself, 0 a file or folder (perhaps a link that the system followed all
+// the same: Wine's, whose handle is its target), -1 none. Asked by class,
+// as the whole BY_HANDLE_FILE_INFORMATION costs Wine a query of the volume.
+static FILE_ATTRIBUTE_TAG_INFO Opened;
+static FILE_ID_INFO OpenedId;
+
+static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
+    int n = 0;
+    while (WalkWide[n] != 0) n++;
+    // A folder is opened by its name, without the separator.
+    int cut = n > 0 && WalkWide[n - 1] == PATH_SEP;
+    if (cut) WalkWide[n - 1] = 0;
+    HANDLE item = CreateFileW(WalkWide, access, share, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (cut) WalkWide[n - 1] = PATH_SEP;
+    *state = -1;
+    if (item == INVALID_HANDLE_VALUE) return item;
+    if (!GetInformation(item, FileAttributeTagInfo, &Opened, sizeof Opened) ||
+        !GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId)) {
+        CloseHandle(item);
+        return INVALID_HANDLE_VALUE;
+    }
+    *state = IsLink(Opened.FileAttributes, Opened.ReparseTag) ? 1 : 0;
+    return item;
+}
+
+// 1 when what OpenItem opened is what the listing showed: the same file ID
+// (where the file system gives one), a file or folder as it was, and the
+// listing showed no link. Under Wine a link's handle is its target, with the
+// target's ID, and only the listing tells it; a folder swapped for a link
+// after it was listed gives another ID.
+static int AsListed(void) {
+    ULONGLONG id;
+    memcpy(&id, OpenedId.FileId.Identifier, sizeof id);
+    ULONGLONG listed = (ULONGLONG)WalkEntry->FileId.QuadPart;
+    return (listed == 0 || id == listed) &&
+           ((Opened.FileAttributes ^ WalkEntry->FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           !IsLink(WalkEntry->FileAttributes, WalkEntry->EaSize);
+}
+
+HANDLE WalkOpen(DWORD access, int* state) {
+    HANDLE item = OpenItem(access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, state);
+    if (item == INVALID_HANDLE_VALUE || *state == 1 || AsListed()) return item;
+    CloseHandle(item);
+    *state = -1;
+    // The file listed is not there any more.
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+int WalkDelete(HANDLE item) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetInformation != NULL &&
+           SetInformation(item, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+int WalkRemoveFolder(void) {
+    HANDLE* folder = &Levels[Depth].folder;
+    int marked = WalkDelete(*folder);
+    CloseHandle(*folder);
+    *folder = NULL;
+    // Where the system takes a folder that is not empty only to leave it at
+    // the close, its name tells.
+    return marked && GetFileAttributesW(WalkWide) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
+}
+
+// What a walk holds its folders with: listing, and deleting where it removes.
+static DWORD FolderAccess;
+
+// Every walk enters every folder, the top one included, here and nowhere
+// else, once the folder is held and its listing begun, WalkWide naming it
+// in full: the one place to tell a folder that is to be kept whole, so that
+// nothing in it is opened. 0 passes over the folder, which is let go.
+static int EnterFolder(int level, HANDLE folder, WalkVisit visit) {
+    Levels[level].folder = folder;
+    WalkMarked = BeginListing(level);
+    int entered = visit(WalkEnter);
+    WalkMarked = -1;
+    if (!entered) {
+        CloseHandle(folder);
+        Levels[level].folder = NULL;
+    }
+    return entered;
+}
+
+static int Walk(WalkVisit visit);
+
+int WalkTree(const char* dir, WalkVisit visit, int removes) {
     WalkCount = 0;
     WalkStop = 0;
     int wide = LongPath(dir, WalkWide);
-    if (wide == 0 || !CopyText(WalkText, TextSize, dir)) return -1;
+    if (wide == 0 || !CopyText(WalkText, TextSize, dir) || !FindHandleProcedures()) return -1;
     int text = (int)strlen(WalkText);
     if (WalkWide[wide - 1] != PATH_SEP) WalkWide[wide++] = PATH_SEP, WalkWide[wide] = 0;
     if (!EndsInSeparator(WalkText)) WalkText[text++] = PATH_SEP, WalkText[text] = '\0';
     WalkName = WalkText + text;
-    int depth = 0;
+    FolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (removes ? DELETE : 0);
+    const DWORD hold = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    Depth = 0;
     Levels[0].wide = wide;
     Levels[0].text = text;
     Levels[0].count = 0;
-    Levels[0].listing = NULL;
-    if (!EnterFolder(visit)) return -1;
+    int state;
+    HANDLE top = OpenItem(FolderAccess, hold, &state);
+    if (top != INVALID_HANDLE_VALUE && !(Opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        state = -1;
+    if (top != INVALID_HANDLE_VALUE && state != 0) CloseHandle(top);
+    if (top != INVALID_HANDLE_VALUE && state == 0) return EnterFolder(0, top, visit) ? Walk(visit) : -1;
+    // A folder that is not there, or no folder, is entered (and so traced)
+    // with nothing in it looked at, and the walk fails.
+    WalkMarked = 0;
+    visit(WalkEnter);
+    WalkMarked = -1;
+    return -1;
+}
+
+// The walk below the top folder, held at level 0.
+static int Walk(WalkVisit visit) {
+    const DWORD hold = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    int state;
     for (;;) {
-        HANDLE* listing = &Levels[depth].listing;
-        int found;
-        if (*listing == NULL) {
-            WalkWide[Levels[depth].wide] = '*';
-            WalkWide[Levels[depth].wide + 1] = 0;
-            *listing = FindFirstFileW(WalkWide, &WalkEntry);
-            found = *listing != INVALID_HANDLE_VALUE;
-        } else {
-            found = *listing != INVALID_HANDLE_VALUE && FindNextFileW(*listing, &WalkEntry);
-        }
-        if (WalkStop) found = 0;
-        if (!found) {
-            if (*listing != INVALID_HANDLE_VALUE) FindClose(*listing);
+        WalkEntry = WalkStop ? NULL : NextEntry(Depth);
+        if (WalkEntry == NULL) {
             // The folder itself: its text with the separator, its wide path
             // without, as the system takes a folder to remove.
-            WalkWide[Levels[depth].wide - 1] = 0;
-            WalkText[Levels[depth].text] = '\0';
-            WalkCountBelow = WalkCount - Levels[depth].count;
+            WalkWide[Levels[Depth].wide - 1] = 0;
+            WalkText[Levels[Depth].text] = '\0';
+            WalkCountBelow = WalkCount - Levels[Depth].count;
             int result = WalkStop ? 0 : visit(WalkLeave);
-            if (depth == 0) return WalkStop ? -1 : result;
-            depth--;
+            if (Levels[Depth].folder != NULL) CloseHandle(Levels[Depth].folder);
+            Levels[Depth].folder = NULL;
+            if (Depth == 0) return WalkStop ? -1 : result;
+            Depth--;
             continue;
         }
-        const WCHAR* name = WalkEntry.cFileName;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-        DWORD attributes = WalkEntry.dwFileAttributes;
-        // The listing gives a reparse point's tag in dwReserved0.
-        int link = IsLink(attributes, WalkEntry.dwReserved0);
+        if (IsDots(WalkEntry)) continue;
+        DWORD attributes = WalkEntry->FileAttributes;
+        // The listing gives a reparse point's tag in EaSize.
+        int link = IsLink(attributes, WalkEntry->EaSize);
         int folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !link;
-        int added = Extend(depth, folder);
-        if (added == 0 || (folder && depth == MaxWalkDepth)) {
+        int added = Extend(Depth, folder);
+        if (added == 0 || (folder && Depth == MaxWalkDepth)) {
             // Named by the folder that cannot be walked whole.
             visit(WalkDeep);
         } else if (link) {
             visit(WalkLink);
         } else if (!folder) {
             visit(WalkFile);
-        } else if (EnterFolder(visit)) {
-            depth++;
-            Levels[depth].wide = Levels[depth - 1].wide + added;
-            Levels[depth].text = Levels[depth - 1].text + (int)strlen(WalkName);
-            Levels[depth].count = WalkCount;
-            Levels[depth].listing = NULL;
+        } else {
+            HANDLE below = OpenItem(FolderAccess, hold, &state);
+            if (below != INVALID_HANDLE_VALUE && state == 0 && !AsListed()) state = -1;
+            if (below != INVALID_HANDLE_VALUE && state != 0) CloseHandle(below);
+            if (state == 1) {
+                // Made a link since it was listed: removed as one, never entered.
+                Extend(Depth, 0);
+                visit(WalkLink);
+            } else if (state == 0) {
+                Levels[Depth + 1].wide = Levels[Depth].wide + added;
+                Levels[Depth + 1].text = Levels[Depth].text + (int)strlen(WalkName);
+                Levels[Depth + 1].count = WalkCount;
+                if (EnterFolder(Depth + 1, below, visit)) Depth++;
+            }
         }
+    }
+}
+
+// 1 when the listing names what `path` names a link (Wine's handle on a
+// link is its target: only the listing tells).
+static int NamedLink(const WCHAR* path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(path, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    FindClose(listing);
+    // The listing gives a reparse point's tag in dwReserved0.
+    return IsLink(entry.dwFileAttributes, entry.dwReserved0);
+}
+
+// 1 unless the system says that `item`, opened by the name that ends
+// WalkWide (of n units), is a file of another name or folder than the held
+// `parent`: Wine 8 lists a link to a file as a plain file and opens its
+// target, which a deletion through the handle would delete.
+static int ReachedAsNamed(HANDLE item, HANDLE parent, int n) {
+    typedef DWORD(WINAPI * FinalPathProc)(HANDLE, LPWSTR, DWORD, DWORD);
+    static FinalPathProc finalPath;
+    static WCHAR final[WalkPathSize];
+    if (finalPath == NULL)
+        finalPath = (FinalPathProc)SystemProcedure("kernel32.dll", "GetFinalPathNameByHandleW");
+    // Older Windows cannot tell, and its links are told by their handles.
+    if (finalPath == NULL) return 1;
+    DWORD length = finalPath(item, final, WalkPathSize, 0);
+    if (length == 0 || length >= WalkPathSize) return 0;
+    int name = n, at = (int)length;
+    while (name > 0 && WalkWide[name - 1] != PATH_SEP) name--;
+    while (at > 0 && final[at - 1] != PATH_SEP) at--;
+    if ((int)length - at != n - name || !SameLetters(final + at, WalkWide + name, n - name)) return 0;
+    final[at > 0 ? at - 1 : 0] = 0;
+    BY_HANDLE_FILE_INFORMATION held, found;
+    HANDLE folder = CreateFileW(final, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    int same = folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &found) &&
+               GetFileInformationByHandle(parent, &held) &&
+               found.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+               found.nFileIndexHigh == held.nFileIndexHigh && found.nFileIndexLow == held.nFileIndexLow;
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return same;
+}
+
+// Where the volume's root folder ends in a "\\?\" path: "\\?\C:" or
+// "\\?\UNC\server\share".
+static int RootEnd(const WCHAR* path, int n) {
+    int at = 4, parts = 1;
+    if (n > 8 && path[4] == 'U' && path[5] == 'N' && path[6] == 'C' && path[7] == PATH_SEP)
+        at = 8, parts = 2;
+    for (; at < n; at++)
+        if (path[at] == PATH_SEP && --parts == 0) break;
+    return at;
+}
+
+void DeleteBelow(const char* base, const char* path) {
+    static WCHAR from[WalkPathSize];
+    int n = LongPath(path, WalkWide), b = LongPath(base, from);
+    if (n == 0 || b == 0 || !FindHandleProcedures()) return;
+    while (n > 0 && WalkWide[n - 1] == PATH_SEP) WalkWide[--n] = 0;
+    while (b > 0 && from[b - 1] == PATH_SEP) from[--b] = 0;
+    // Taken as it is: the deepest folder that both the base and the item's
+    // folder lie in, and at least the volume's root.
+    int root = RootEnd(WalkWide, n), start = root;
+    for (int i = root + 1; i < n && i <= b; i++)
+        if (WalkWide[i] == PATH_SEP && (i == b || from[i] == PATH_SEP) && SameLetters(WalkWide, from, i))
+            start = i;
+    if (start >= n) return;
+    // Every folder below it is held while the next one is opened, and none
+    // may be a link; the root is opened with its separator.
+    int depth = 0, state = 0, at = start + (start == root);
+    WCHAR cut = WalkWide[at];
+    WalkWide[at] = 0;
+    Levels[0].folder = CreateFileW(WalkWide, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    WalkWide[at] = cut;
+    int held = Levels[0].folder != INVALID_HANDLE_VALUE;
+    for (int s = start + 1; held && s <= n; s++) {
+        if (s < n && WalkWide[s] != PATH_SEP) continue;
+        WalkWide[s] = 0;
+        if (s == n) {
+            // The item: deleted as a link where it is one, never through it.
+            HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state);
+            if (item != INVALID_HANDLE_VALUE) {
+                if (state == 1 || (!NamedLink(WalkWide) && ReachedAsNamed(item, Levels[depth].folder, s)))
+                    WalkDelete(item);
+                CloseHandle(item);
+            }
+            break;
+        }
+        HANDLE folder = depth < MaxWalkDepth ? OpenItem(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &state)
+                                             : INVALID_HANDLE_VALUE;
+        if (folder != INVALID_HANDLE_VALUE && (state == 1 || NamedLink(WalkWide))) {
+            int unc = WalkWide[4] == 'U' && WalkWide[7] == PATH_SEP;
+            int bytes = WideCharToMultiByte(CP_ACP, 0, WalkWide + (unc ? 6 : 4), -1, WalkText,
+                                            WalkTextSize, NULL, NULL);
+            if (bytes > 0 && unc) WalkText[0] = PATH_SEP;
+            printf("not following link: %s\n", bytes > 0 ? WalkText : path);
+            state = 1;
+        }
+        if (folder != INVALID_HANDLE_VALUE && (state != 0 || !(Opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+            CloseHandle(folder);
+            folder = INVALID_HANDLE_VALUE;
+        }
+        WalkWide[s] = PATH_SEP;
+        held = folder != INVALID_HANDLE_VALUE;
+        if (held) Levels[++depth].folder = folder;
+    }
+    for (int i = depth; i >= 0; i--) {
+        if (Levels[i].folder != INVALID_HANDLE_VALUE) CloseHandle(Levels[i].folder);
+        Levels[i].folder = NULL;
     }
 }

@@ -88,7 +88,7 @@ static int AddEntrySize(int event) {
     if (event == WalkEnter && IsKeptFolder(WalkWide, WalkText, KeptQuiet)) return 0;
     WalkStop |= event == WalkDeep || ++SizeEntries > MaxEntries;
     if (event == WalkFile)
-        SizeBytes += (unsigned long long)WalkEntry.nFileSizeHigh << 32 | WalkEntry.nFileSizeLow;
+        SizeBytes += (unsigned long long)WalkEntry->EndOfFile.QuadPart;
     return 1;
 }
 
@@ -127,7 +127,7 @@ int WriteEntryDetails(HKEY key) {
     // Shown in KiB, rounded up.
     // The top folder is no entry of its own.
     SizeEntries = -1;
-    if (WalkTree(SelfDir, AddEntrySize) == 0 && SizeBytes / 1024 < 0xFFFFFFFFu)
+    if (WalkTree(SelfDir, AddEntrySize, 0) == 0 && SizeBytes / 1024 < 0xFFFFFFFFu)
         Wrote(Size, ValueSetNumber(key, DetailNames[Size], (DWORD)((SizeBytes + 1023) / 1024)));
 
     SYSTEMTIME now;

@@ -433,7 +433,7 @@ int FolderIdentity(const char* path, FolderId* id) {
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link
-// (a junction or symbolic link): what it leads to cannot be judged by its
+// (as IsLink tells, by the tag the listing gives): what it leads to cannot be judged by its
 // name, so such a location is not walked at all.
 static int LeadsThroughLink(const char* dir) {
     char path[TextSize];
@@ -447,10 +447,14 @@ static int LeadsThroughLink(const char* dir) {
             char kept = *p;
             if (p[-1] != ':' && p[-1] != PATH_SEP) {
                 *p = '\0';
-                DWORD attributes = GetFileAttributesA(path);
+                // The listing of the folder itself gives its reparse tag.
+                WIN32_FIND_DATAA entry;
+                HANDLE listing = FindFirstFileA(path, &entry);
                 *p = kept;
-                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                    return 1;
+                if (listing != INVALID_HANDLE_VALUE) {
+                    FindClose(listing);
+                    if (IsLink(entry.dwFileAttributes, entry.dwReserved0)) return 1;
+                }
             }
             if (kept == '\0') return 0;
         }

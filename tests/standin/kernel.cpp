@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
 #include "machine.h"
 
 extern char** environ;
@@ -263,7 +264,8 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (from && to && (flags & ~MOVEFILE_REPLACE_EXISTING) == 0) {
         std::string source = WinPath(from), target = WinPath(to);
         struct stat st;
-        if (!MachineHolder(source).empty() && !MachineLoaded(source)) {
+        StandInFileCall();
+        if ((!MachineHolder(source).empty() && !MachineLoaded(source)) || StandInHeld(source)) {
             errno = ETXTBSY;
             return FALSE;
         }
@@ -306,22 +308,16 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     return rc == ERROR_SUCCESS;
 }
 
-namespace {
-
-// A file opened by CreateFileA: its descriptor, its path, and whether it
-// goes when the handle is closed.
-struct OpenFile {
-    int fd;
-    std::string path;
-    bool deleteOnClose;
-};
+// The files opened by CreateFileA: each its descriptor, its path, and
+// whether it goes when the handle is closed (handles.h).
+extern "C++" {
 std::set<OpenFile*> OpenFiles;
+}
 
-}  // namespace
-
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
     std::string path = WinPath(name);
+    StandInFileCall();
     if (!path.empty() && disposition == OPEN_ALWAYS && access == FILE_APPEND_DATA) {
         int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) return INVALID_HANDLE_VALUE;
@@ -339,27 +335,42 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         errno = ETXTBSY;  // ERROR_SHARING_VIOLATION
         return INVALID_HANDLE_VALUE;
     }
+    // A link asked for as itself is opened so, not what it leads to.
+    struct stat st;
+    bool link = (flags & FILE_FLAG_OPEN_REPARSE_POINT) && lstat(path.c_str(), &st) == 0 &&
+                S_ISLNK(st.st_mode);
     // A folder is refused as it is on Windows without backup semantics.
-    int fd = open(path.c_str(), ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    int fd = link ? open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                  : open(path.c_str(), ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EISDIR) errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
     // Deletion needs the right to change the folder, not the file; a
     // read-only file refuses it all the same, as Windows does.
-    struct stat st;
     bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     if (folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
         close(fd);
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
-    if (write && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
+    if (write && !folder && !link && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         close(fd);
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
+    if (StandInShareConflict(st.st_dev, st.st_ino, access, share)) {
+        close(fd);
+        errno = ETXTBSY;
+        return INVALID_HANDLE_VALUE;
+    }
     OpenFile* file = new OpenFile{fd, path, false};
+    file->access = access;
+    file->share = share;
+    file->dev = st.st_dev;
+    file->ino = st.st_ino;
+    file->folder = folder;
+    file->link = link;
     OpenFiles.insert(file);
     return file;
 }
@@ -367,24 +378,52 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
 BOOL StandInSetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data,
                                        DWORD size) {
     OpenFile* file = static_cast<OpenFile*>(handle);
+    StandInFileCall();
     if (!OpenFiles.count(file) || kind != FileDispositionInfo || !data ||
         size < sizeof(FILE_DISPOSITION_INFO)) {
         errno = EINVAL;
         return FALSE;
     }
-    file->deleteOnClose = static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != 0;
+    bool marked = static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != 0;
+    if (marked && file->folder) {
+        // Listed afresh, apart from any listing through the handle.
+        int fd = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = fd >= 0 ? fdopendir(fd) : NULL;
+        int entries = 0;
+        for (struct dirent* e; dir && (e = readdir(dir)) != NULL;)
+            entries += strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
+        if (dir) closedir(dir);
+        if (entries > 0 || !dir) {
+            errno = ENOTEMPTY;
+            return FALSE;
+        }
+    }
+    // A file that a program has loaded may be opened for deletion, but not
+    // deleted.
+    if (marked && (!(file->access & DELETE) || !MachineHolder(file->path).empty())) {
+        errno = EACCES;
+        return FALSE;
+    }
+    file->deleteOnClose = marked;
     return TRUE;
 }
 
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
     OpenFile* file = static_cast<OpenFile*>(handle);
     struct stat st;
+    StandInFileCall();
     if (!OpenFiles.count(file) || !info || fstat(file->fd, &st) != 0) {
         errno = EBADF;
         return FALSE;
     }
     memset(info, 0, sizeof *info);
     info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (file->link) {
+        struct stat target;
+        info->dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        if (stat(file->path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+            info->dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
     info->dwVolumeSerialNumber = (DWORD)(st.st_dev ^ ((uint64_t)st.st_dev >> 32));
     info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
     info->nFileIndexLow = (DWORD)st.st_ino;
@@ -482,7 +521,7 @@ BOOL CloseHandle(HANDLE handle) {
     OpenFile* file = static_cast<OpenFile*>(handle);
     if (!OpenFiles.erase(file)) return TRUE;
     close(file->fd);
-    bool gone = !file->deleteOnClose || unlink(file->path.c_str()) == 0;
+    bool gone = !file->deleteOnClose || StandInDeleteAtClose(file);
     delete file;
     return gone;
 }
@@ -496,6 +535,7 @@ int _open_osfhandle(intptr_t handle, int) {
 }
 
 DWORD GetFileAttributesA(LPCSTR name) {
+    StandInFileCall();
     struct stat st;
     std::string whole = WinPath(name);
     const char* path = whole.c_str();
@@ -593,6 +633,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         errno = ENOENT;
         return INVALID_HANDLE_VALUE;
     }
+    StandInFileCall();
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     Finder* f = new Finder;
@@ -609,6 +650,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
+    StandInFileCall();
     if (!find || find == INVALID_HANDLE_VALUE || !data) {
         errno = EBADF;
         return FALSE;
@@ -689,6 +731,7 @@ FILE* OpenTextForReading(FILE* raw) {
 }  // namespace
 
 FILE* StandInOpenFile(const char* name, const char* mode) {
+    StandInFileCall();
     struct stat st;
     std::string path = WinPath(name);
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -712,13 +755,22 @@ FILE* StandInOpenDescriptor(int fd, const char* mode) {
 extern "C" int __real_remove(const char* path);
 extern "C" int __wrap_remove(const char* name) {
     std::string path = WinPath(name);
-    if (!MachineHolder(path).empty()) {
-        errno = ETXTBSY;  // held by another program
+    StandInFileCall();
+    if (!MachineHolder(path).empty() || StandInHeld(path)) {
+        errno = ETXTBSY;  // held by another program, or by a handle
         return -1;
     }
     return __real_remove(path.c_str());
 }
-int _rmdir(const char* name) { return rmdir(WinPath(name).c_str()); }
+int _rmdir(const char* name) {
+    std::string path = WinPath(name);
+    StandInFileCall();
+    if (StandInHeld(path)) {
+        errno = ETXTBSY;
+        return -1;
+    }
+    return rmdir(path.c_str());
+}
 int _access(const char* name, int mode) { return access(WinPath(name).c_str(), mode); }
 
 DWORD GetLastError(void) {

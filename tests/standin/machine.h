@@ -59,11 +59,14 @@ void MachineForgetHolders();
 // go of and closed. For the in-process fuzz targets, each of whose runs
 // stands for a process of its own.
 void MachineEndProcess();
-// Procedures that GetProcAddress gives: kernel32's SetFileInformationByHandle,
+// Procedures that GetProcAddress gives: kernel32's SetFileInformationByHandle
+// and GetFileInformationByHandleEx,
 // and those of the Restart Manager module (none for another module).
 #include <windows.h>
 extern "C" BOOL StandInSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
                                                   LPVOID data, DWORD size);
+extern "C" BOOL StandInGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                                    LPVOID data, DWORD size);
 extern "C" FARPROC StandInRestartManagerProcedure(HMODULE module, LPCSTR name);
 // GetTokenInformation's TokenUser: the machine's account.
 BOOL StandInTokenUser(LPVOID data, DWORD size, LPDWORD needed);

@@ -288,6 +288,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         return (FARPROC)(void (*)(void))StandInSetProcessMitigationPolicy;
     if (module == Kernel32 && strcmp(name, "SetFileInformationByHandle") == 0)
         return (FARPROC)(void (*)(void))StandInSetFileInformationByHandle;
+    if (module == Kernel32 && strcmp(name, "GetFileInformationByHandleEx") == 0)
+        return (FARPROC)(void (*)(void))StandInGetFileInformationByHandleEx;
     if (FARPROC procedure = StandInRestartManagerProcedure(module, name)) return procedure;
     if (module == Shell32 && strcmp(name, "SHGetKnownFolderPath") == 0)
         return (FARPROC)(void (*)(void))StandInGetKnownFolderPath;

@@ -56,6 +56,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
                        templateFile);
 }
 
+DWORD GetFileAttributesW(LPCWSTR path) { return GetFileAttributesA(Narrow(path).c_str()); }
+
 BOOL DeleteFileW(LPCWSTR path) {
     // A folder is refused as Windows refuses it; a link to one is not.
     std::string name = Narrow(path);
@@ -66,8 +68,6 @@ BOOL DeleteFileW(LPCWSTR path) {
     }
     return remove(name.c_str()) == 0;
 }
-
-DWORD GetFileAttributesW(LPCWSTR path) { return GetFileAttributesA(Narrow(path).c_str()); }
 
 BOOL RemoveDirectoryW(LPCWSTR path) { return _rmdir(Narrow(path).c_str()) == 0; }
 

@@ -37,6 +37,10 @@ enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free, TryAgain, Continue 
 // platform's Restart Manager calls it, where it names one.
 void HoldFile(const std::string& path, const std::string& program);
 void FreeHeldFiles();
+// Makes `link` a symbolic link to `target` (full paths) as another user of
+// the machine would: under Wine from the Unix side (tests/wine/run-suite
+// does it), as Wine's CreateSymbolicLinkW makes none. False when none came.
+bool MakeHostLink(const std::string& link, const std::string& target);
 // What a restart does: the deletions scheduled for it are carried out.
 void Restart();
 // Whether the Restart Manager names the programs that hold files (Wine's

@@ -23,6 +23,10 @@ std::string AppPath() { return ZARNO_APP; }
 std::string DeployPath() { return ZARNO_DEPLOY; }
 int PlatformExit(int windowsCode) { return windowsCode & 0xFF; }
 bool RealShell() { return false; }
+
+bool MakeHostLink(const std::string& link, const std::string& target) {
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
 std::string BuiltFile(const std::string&) { return std::string(); }
 bool RegistryAddsNul() { return false; }
 bool CanRefuseMachineRights() { return true; }

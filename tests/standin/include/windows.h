@@ -17,6 +17,8 @@ typedef uint32_t DWORD;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef int32_t LONG;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
 typedef LONG LSTATUS;
 typedef unsigned int UINT;
 typedef char CHAR;
@@ -179,7 +181,6 @@ DWORD GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 DWORD GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
-DWORD GetFileAttributesW(LPCWSTR path);
 DWORD GetLastError(void);
 
 // Files opened by handle: only existing files, for writing and deletion. A
@@ -197,17 +198,73 @@ DWORD GetLastError(void);
 // write goes to its end.
 #define FILE_APPEND_DATA 0x4
 #define OPEN_ALWAYS 4
+// Opens a link itself, not what it leads to. A handle opened without
+// FILE_SHARE_DELETE refuses others the file's deletion and renaming (and
+// opens for DELETE) while it is open, as one opened for DELETE refuses
+// opens without that sharing.
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
-// A folder opens only with backup semantics, and then for no access.
+// A folder opens only with backup semantics.
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 // Kernel32's SetFileInformationByHandle (Vista and later) is reached through
 // GetProcAddress; a file marked for deletion goes when its handle is closed.
-typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileDispositionInfo = 4 } FILE_INFO_BY_HANDLE_CLASS;
+// A folder marked so goes at the close only when it is empty by then; one
+// that is not empty already refuses the mark (ERROR_DIR_NOT_EMPTY).
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileDispositionInfo = 4,
+    FileAttributeTagInfo = 9,
+    FileIdBothDirectoryInfo = 10,
+    FileIdBothDirectoryRestartInfo = 11,
+    FileIdInfo = 18
+} FILE_INFO_BY_HANDLE_CLASS;
 typedef struct _FILE_DISPOSITION_INFO {
     BOOLEAN DeleteFile;
 } FILE_DISPOSITION_INFO;
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER;
+typedef char CCHAR;
+// Kernel32's GetFileInformationByHandleEx (Vista and later), reached through
+// GetProcAddress: a folder's listing through its handle (as many entries as
+// fit, then the next ones; ERROR_NO_MORE_FILES at the end), with each
+// entry's attributes, size, file ID (the host's inode number) and, for a
+// link, its reparse tag in EaSize; a handle's attributes and reparse tag.
+typedef struct _FILE_ID_BOTH_DIR_INFO {
+    DWORD NextEntryOffset;
+    DWORD FileIndex;
+    LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;
+    LARGE_INTEGER EndOfFile, AllocationSize;
+    DWORD FileAttributes;
+    DWORD FileNameLength;  // in bytes, no NUL
+    DWORD EaSize;
+    CCHAR ShortNameLength;
+    WCHAR ShortName[12];
+    LARGE_INTEGER FileId;
+    WCHAR FileName[1];
+} FILE_ID_BOTH_DIR_INFO;
+typedef struct _FILE_ID_128 {
+    BYTE Identifier[16];
+} FILE_ID_128;
+// The volume and the file ID: the host's device and inode numbers.
+typedef struct _FILE_ID_INFO {
+    ULONGLONG VolumeSerialNumber;
+    FILE_ID_128 FileId;
+} FILE_ID_INFO;
+typedef struct _FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFO;
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+#define FILE_LIST_DIRECTORY 0x1
+#define FILE_READ_ATTRIBUTES 0x80
+#define SYNCHRONIZE 0x00100000u
+#define ERROR_NO_MORE_FILES 18L
+void SetLastError(DWORD code);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 // Only the Restart Manager (rstrtmgr.dll of the system folder) can be loaded:
 // there is no version.dll, so no file has a version resource here.
@@ -268,6 +325,7 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
+DWORD GetFileAttributesW(LPCWSTR path);
 BOOL DeleteFileW(LPCWSTR path);
 BOOL RemoveDirectoryW(LPCWSTR path);
 BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
