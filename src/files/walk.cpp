@@ -166,7 +166,7 @@ static const FILE_ID_BOTH_DIR_INFO* NextEntry(int level) {
 static FILE_ATTRIBUTE_TAG_INFO Opened;
 static FILE_ID_INFO OpenedId;
 
-static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
+static HANDLE OpenItem(DWORD access, DWORD share, int* state, int listed) {
     int n = 0;
     while (WalkWide[n] != 0) n++;
     // A folder is opened by its name, without the separator.
@@ -177,8 +177,20 @@ static HANDLE OpenItem(DWORD access, DWORD share, int* state) {
     if (cut) WalkWide[n - 1] = PATH_SEP;
     *state = -1;
     if (item == INVALID_HANDLE_VALUE) return item;
-    if (!GetInformation(item, FileAttributeTagInfo, &Opened, sizeof Opened) ||
-        !GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId)) {
+    if (!GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId)) {
+        CloseHandle(item);
+        return INVALID_HANDLE_VALUE;
+    }
+    // What the listing showed, no link, under the same ID is that item:
+    // its attributes are the listing's (one query a file, as each costs Wine
+    // a call to its server). Anything else is asked.
+    ULONGLONG id;
+    memcpy(&id, OpenedId.FileId.Identifier, sizeof id);
+    if (listed && WalkEntry->FileId.QuadPart != 0 && (ULONGLONG)WalkEntry->FileId.QuadPart == id &&
+        !IsLink(WalkEntry->FileAttributes, WalkEntry->EaSize)) {
+        Opened.FileAttributes = WalkEntry->FileAttributes;
+        Opened.ReparseTag = 0;
+    } else if (!GetInformation(item, FileAttributeTagInfo, &Opened, sizeof Opened)) {
         CloseHandle(item);
         return INVALID_HANDLE_VALUE;
     }
@@ -201,7 +213,7 @@ static int AsListed(void) {
 }
 
 HANDLE WalkOpen(DWORD access, int* state) {
-    HANDLE item = OpenItem(access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, state);
+    HANDLE item = OpenItem(access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, state, 1);
     if (item == INVALID_HANDLE_VALUE || *state == 1 || AsListed()) return item;
     CloseHandle(item);
     *state = -1;
@@ -264,7 +276,7 @@ int WalkTree(const char* dir, WalkVisit visit, int removes) {
     Levels[0].text = text;
     Levels[0].count = 0;
     int state;
-    HANDLE top = OpenItem(FolderAccess, hold, &state);
+    HANDLE top = OpenItem(FolderAccess, hold, &state, 0);
     if (top != INVALID_HANDLE_VALUE && !(Opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         state = -1;
     if (top != INVALID_HANDLE_VALUE && state != 0) CloseHandle(top);
@@ -310,7 +322,7 @@ static int Walk(WalkVisit visit) {
         } else if (!folder) {
             visit(WalkFile);
         } else {
-            HANDLE below = OpenItem(FolderAccess, hold, &state);
+            HANDLE below = OpenItem(FolderAccess, hold, &state, 1);
             if (below != INVALID_HANDLE_VALUE && state == 0 && !AsListed()) state = -1;
             if (below != INVALID_HANDLE_VALUE && state != 0) CloseHandle(below);
             if (state == 1) {
@@ -407,7 +419,7 @@ void DeleteBelow(const char* base, const char* path) {
         WalkWide[s] = 0;
         if (s == n) {
             // The item: deleted as a link where it is one, never through it.
-            HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state);
+            HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state, 0);
             if (item != INVALID_HANDLE_VALUE) {
                 if (state == 1 || (!NamedLink(WalkWide) && ReachedAsNamed(item, Levels[depth].folder, s)))
                     WalkDelete(item);
@@ -416,7 +428,7 @@ void DeleteBelow(const char* base, const char* path) {
             break;
         }
         HANDLE folder = depth < MaxWalkDepth ? OpenItem(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &state)
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &state, 0)
                                              : INVALID_HANDLE_VALUE;
         if (folder != INVALID_HANDLE_VALUE && (state == 1 || NamedLink(WalkWide))) {
             int unc = WalkWide[4] == 'U' && WalkWide[7] == PATH_SEP;
