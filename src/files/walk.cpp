@@ -166,6 +166,31 @@ static const FILE_ID_BOTH_DIR_INFO* NextEntry(int level) {
 static FILE_ATTRIBUTE_TAG_INFO Opened;
 static FILE_ID_INFO OpenedId;
 
+// The handle's file ID alone, as the listing gives it, from the system's
+// internal information where it has that call: FileIdInfo also names the
+// volume, which costs Wine a query of it for every file (it took two
+// thirds of the time of an uninstall of 10,000 files). Elsewhere by class.
+struct IoStatus {
+    void* status;  // an NTSTATUS, in a union with a pointer
+    ULONG_PTR information;
+};
+typedef LONG(WINAPI* QueryFileProc)(HANDLE, IoStatus*, void*, DWORD, int);
+enum { FileInternalInformation = 6 };
+
+static int HandleFileId(HANDLE item) {
+    static QueryFileProc query;
+    static int looked;
+    if (!looked) query = (QueryFileProc)SystemProcedure("ntdll.dll", "NtQueryInformationFile");
+    looked = 1;
+    if (query == NULL) return GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId);
+    IoStatus status;
+    ULONGLONG index;  // FILE_INTERNAL_INFORMATION
+    if (query(item, &status, &index, sizeof index, FileInternalInformation) != 0) return 0;
+    memset(&OpenedId, 0, sizeof OpenedId);
+    memcpy(OpenedId.FileId.Identifier, &index, sizeof index);
+    return 1;
+}
+
 static HANDLE OpenItem(DWORD access, DWORD share, int* state, int listed) {
     int n = 0;
     while (WalkWide[n] != 0) n++;
@@ -177,7 +202,7 @@ static HANDLE OpenItem(DWORD access, DWORD share, int* state, int listed) {
     if (cut) WalkWide[n - 1] = PATH_SEP;
     *state = -1;
     if (item == INVALID_HANDLE_VALUE) return item;
-    if (!GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId)) {
+    if (!HandleFileId(item)) {
         CloseHandle(item);
         return INVALID_HANDLE_VALUE;
     }
