@@ -758,6 +758,36 @@ TEST_F(HostileUninstall, RemovalScriptLinesNeverPassThroughALink) {
     ExpectCanariesIntact("links on the lines");
 }
 
+// A folder of the tree swapped for a link to a folder outside while the
+// in-use box waits for Retry: the next walk finds the link and never enters
+// it. Windows removes it as a link and the uninstall succeeds; Wine's
+// handle on a link is its target, so there the link stays and the outcome
+// says what is left.
+TEST_F(HostileUninstall, AFolderMadeALinkWhileTheInUseBoxWaitsIsNeverEntered) {
+    Reinstall("");
+    WriteFile("Tools/sub/held.txt", "held");
+    HoldFile(dir + "sub" + Sep + "held.txt", "Harbo IDE");
+    bool swapped = false;
+    Result r = RunApp(runner, {"-d", product}, {Yes, Free, Act, Retry, Ok}, Path("Canary"), nullptr, [&] {
+        swapped = MoveFileExA((dir + "sub").c_str(), Path("Aside").c_str(), 0) &&
+                  MakeHostLink(dir + "sub", outside + Sep + "keep");
+    });
+    ASSERT_TRUE(swapped) << "the folder could not be swapped for a link";
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_EQ(r.boxes.size(), 3u) << r.out;
+    EXPECT_EQ(r.boxes[1].buttons, "Retry Cancel");
+    EXPECT_EQ(r.boxes[2].text, RealShell() ? "Cannot completely remove files. You must manually delete:\n'" +
+                                                 dir + "'."
+                                           : std::string("Successfully uninstalled '") + Display + "'.");
+    EXPECT_EQ(Exists("Tools"), RealShell()) << r.out;
+    EXPECT_EQ(Exists("Tools/sub"), RealShell()) << r.out;
+    EXPECT_TRUE(Exists("Aside/held.txt"));
+    std::error_code ec;
+    fs::remove_all(Path("Aside"), ec);
+    ExpectCanariesIntact("a folder made a link at Retry");
+}
+
 // An adversary at every file-system call of a whole uninstall: before call
 // N (for every N in turn), a folder of the tree is renamed aside and a link
 // to a folder outside put in its place, or a file replaced by a link to a

@@ -131,9 +131,17 @@ bool TakeLine(std::string& word) {
 
 // Takes the first scripted answer; false when there is none. A line "free"
 // is no answer: the files in use are let go (the user closed the program
-// that held them) before the next line is taken.
+// that held them) before the next line is taken. Nor is "act": the test
+// that started this process group acts while the box waits, until it
+// removes the file "act.PGID" (at most 30 seconds).
 bool TakeScripted(std::string& word) {
     while (TakeLine(word)) {
+        if (word == "act" && !InMemory) {
+            std::string acting = MachinePath("act." + std::to_string((long)getpgrp()));
+            close(open(acting.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+            for (int i = 0; i < 3000 && access(acting.c_str(), F_OK) == 0; i++) usleep(10000);
+            continue;
+        }
         if (word != "free") return true;
         unlink(MachinePath("inuse").c_str());
     }
@@ -181,10 +189,6 @@ std::string MachineBoxesLog() { return InMemory ? MemoryLog : std::string(); }
 
 extern "C" int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Log(std::to_string(type), caption, text);
-    // The test that started this process group answers once it has done
-    // what it does while the box waits (at most 30 seconds).
-    std::string hold = MachinePath("hold." + std::to_string((long)getpgrp()));
-    for (int i = 0; i < 3000 && access(hold.c_str(), F_OK) == 0; i++) usleep(10000);
     MachineForgetHolders();
     std::string word;
     if (TakeScripted(word)) return AnswerOf(word, type);

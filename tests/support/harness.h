@@ -29,7 +29,9 @@ struct Result {
 
 // Free answers no box: before the next box is answered, the files held with
 // HoldFile are let go, as when the user closes the program that held them.
-enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free, TryAgain, Continue };
+// Act answers none either: before the next box is answered, RunApp's `act`
+// runs, while the box waits.
+enum Answer { Yes, No, Cancel, Ok, Close, Fail, Retry, Free, TryAgain, Continue, Act };
 
 // Makes another program hold the file at `path` (a full path), as a running
 // IDE holds the plug-in: a file named *.dll is made a real DLL and loaded,
@@ -65,12 +67,12 @@ std::string DeployPath();
 std::string AppFileName();
 // Starts `exe` with `args`, answers its boxes (and those of the processes it
 // starts) in order, waits for all of them with a hard timeout. `argv0`
-// replaces the program name on the command line when given. `atFirstBox`
-// runs while the first box waits for its answer; a run it makes answers
-// only its own boxes.
+// replaces the program name on the command line when given. `act` runs
+// at each Act among the answers, while the box waits; a run it makes
+// answers only its own boxes.
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
            const std::vector<Answer>& answers = {}, const std::string& cwd = "",
-           const char* argv0 = nullptr, const std::function<void()>& atFirstBox = nullptr);
+           const char* argv0 = nullptr, const std::function<void()>& act = nullptr);
 // A Windows exit code as this platform reports it (the low 8 bits on POSIX).
 int PlatformExit(int windowsCode);
 // Wine counts a NUL that follows a REG_SZ's bytes; the stand-in stores bytes exactly.

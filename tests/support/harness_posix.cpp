@@ -84,6 +84,7 @@ static const char* AnswerWord(Answer a) {
         case Close: return "close";
         case Retry: return "retry";
         case Free: return "free";
+        case Act: return "act";
         case TryAgain: return "tryagain";
         case Continue: return "continue";
         default: return "fail";
@@ -144,20 +145,22 @@ static double Now() {
 
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
            const std::vector<Answer>& answers, const std::string& cwd, const char* argv0,
-           const std::function<void()>& atFirstBox) {
+           const std::function<void()>& act) {
     Result r;
-    auto writeAnswers = [&] {
+    // The answers from `from` on; a run that `act` makes writes its own.
+    auto writeAnswers = [&](size_t from) {
         std::ofstream f(MachinePath("answers"));
-        for (Answer a : answers) f << AnswerWord(a) << "\n";
+        for (size_t i = from; i < answers.size(); i++) f << AnswerWord(answers[i]) << "\n";
     };
-    writeAnswers();
+    writeAnswers(0);
+    size_t acted = 0;  // answers up to the last Act acted on
     fs::remove(MachinePath("boxes.log"));
     int out[2], go[2];
     if (pipe(out) != 0 || pipe(go) != 0) return r;
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
-        // Started once its process group's boxes are held (see below).
+        // Started once the test is ready for its boxes (see below).
         char c;
         close(go[1]);
         if (read(go[0], &c, 1) != 1) _exit(126);
@@ -175,10 +178,10 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
         _exit(127);
     }
     close(out[1]);
-    // With atFirstBox, the stand-in holds the first box of the run's process
-    // group until the file "hold.PGID" has gone.
-    std::string hold = MachinePath("hold." + std::to_string(pid)), boxes = MachinePath("boxes.log");
-    if (atFirstBox) std::ofstream(hold) << "hold\n";
+    // At an Act the stand-in's box of the run's process group makes the file
+    // "act.PGID" and waits until it has gone.
+    std::string acting = MachinePath("act." + std::to_string(pid));
+    const bool acts = std::find(answers.begin(), answers.end(), Act) != answers.end();
     close(go[0]);
     if (write(go[1], "g", 1) != 1) ADD_FAILURE() << "cannot start " << exe;
     close(go[1]);
@@ -187,15 +190,17 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     double deadline = Now() + 30;
     char buf[4096];
     for (;;) {
-        std::error_code ec;
-        if (fs::exists(hold) && fs::file_size(boxes, ec) + 1 > 1) {  // (uintmax_t)-1 when none
-            r.boxes = TakeBoxes();
-            atFirstBox();
-            writeAnswers();
-            fs::remove(hold);
+        if (acts && fs::exists(acting)) {
+            // The boxes so far are taken first: a run of `act` takes its own.
+            std::vector<Box> shown = TakeBoxes();
+            r.boxes.insert(r.boxes.end(), shown.begin(), shown.end());
+            act();
+            acted = std::find(answers.begin() + acted, answers.end(), Act) - answers.begin() + 1;
+            writeAnswers(acted);
+            fs::remove(acting);
         }
         pollfd p{out[0], POLLIN, 0};
-        int left = std::min((int)((deadline - Now()) * 1000), fs::exists(hold) ? 10 : 1 << 30);
+        int left = std::min((int)((deadline - Now()) * 1000), acts ? 10 : 1 << 30);
         if (left <= 0) {
             r.timedOut = true;
             kill(-pid, SIGKILL);
@@ -210,7 +215,7 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    fs::remove(hold);
+    fs::remove(acting);
     std::vector<Box> later = TakeBoxes();
     r.boxes.insert(r.boxes.end(), later.begin(), later.end());
     fs::remove(MachinePath("answers"));

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -31,7 +32,7 @@ static HANDLE Start(std::string line) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << line;
+        ADD_FAILURE() << "cannot start " << line << ": error " << GetLastError();
         return NULL;
     }
     CloseHandle(pi.hThread);
@@ -155,7 +156,7 @@ static std::string Quote(const std::string& arg) {
 
 Result RunApp(const std::string& exe, const std::vector<std::string>& args,
            const std::vector<Answer>& answers, const std::string& cwd, const char* argv0,
-           const std::function<void()>& atFirstBox) {
+           const std::function<void()>& act) {
     Result r;
     // Boxes shown already are another run's.
     std::set<HWND> seen;
@@ -177,13 +178,25 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     PROCESS_INFORMATION pi{};
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
-    BOOL started = CreateProcessA(argv0 ? exe.c_str() : NULL, cmd.data(), NULL, NULL, TRUE, 0,
-                                  NULL, cwd.empty() ? NULL : cwd.c_str(), &si, &pi);
+    // Wine, on a loaded machine, has once failed to start a program that had
+    // just run from the same place: a start is tried thrice, each failure said.
+    BOOL started = FALSE;
+    DWORD why = 0;
+    for (int attempt = 0; attempt < 3 && !started; attempt++) {
+        if (attempt > 0) {
+            fprintf(stderr, "start of %s failed (error %lu); trying again\n", line.c_str(),
+                    (unsigned long)why);
+            Sleep(1000);
+        }
+        started = CreateProcessA(argv0 ? exe.c_str() : NULL, cmd.data(), NULL, NULL, TRUE, 0, NULL,
+                                 cwd.empty() ? NULL : cwd.c_str(), &si, &pi);
+        why = GetLastError();
+    }
     CloseHandle(writeEnd);
     CloseHandle(nul);
     if (!started) {
         CloseHandle(readEnd);
-        ADD_FAILURE() << "cannot start " << line;
+        ADD_FAILURE() << "cannot start " << line << ": error " << why;
         return r;
     }
     DWORD deadline = GetTickCount() + 30000;
@@ -197,7 +210,6 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
     std::set<DWORD> owners;
     size_t used = 0;
     std::thread answerer([&] {
-        bool first = true;
         while (!stop) {
             HWND box = FindNewBox(seen);
             if (box == NULL) {
@@ -216,9 +228,8 @@ Result RunApp(const std::string& exe, const std::vector<std::string>& args,
             // A box of the started copy is answered only once the first
             // process has ended, so that it no longer holds its executable.
             if (owner != pi.dwProcessId) WaitForSingleObject(pi.hProcess, 10000);
-            if (first && atFirstBox) atFirstBox();
-            first = false;
-            for (; used < answers.size() && answers[used] == Free; used++) FreeHeldFiles();
+            for (; used < answers.size() && (answers[used] == Free || answers[used] == Act); used++)
+                answers[used] == Free ? FreeHeldFiles() : act();
             PressAnswer(box, used < answers.size() ? answers[used] : Close);
             used++;
         }
