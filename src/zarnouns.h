@@ -95,6 +95,7 @@ const char* LanguageText(int language, int id);
 int CopyText(char* dst, size_t size, const char* src);
 int AppendText(char* dst, size_t size, const char* src);
 int FormatText(char* dst, size_t size, const char* format, ...);
+int IsSeparator(int c);                 // '\\' or '/', a character or a UTF-16 unit
 int EndsInSeparator(const char* path);  // last character is '\\' or '/'
 // dir, a separator unless dir is empty or already ends in one, then name.
 int JoinPath(char* dst, size_t size, const char* dir, const char* name);
@@ -244,6 +245,9 @@ int FolderWithin(const char* path, const FolderId* dir, FolderId* id);
 // separator between names and none at the end. 0 for a root, or a path
 // that has no such name.
 int FullFolderName(const char* path, char* normal);
+// How much of a full path is its root: "C:\", "\\server\share\", or "/"
+// where the platform has one root.
+size_t RootLength(const char* path);
 // 1 when the first `n` UTF-16 units of `a` and `b` are one name to the
 // file system, letter case aside.
 int SameLetters(const WCHAR* a, const WCHAR* b, int n);

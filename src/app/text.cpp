@@ -50,9 +50,11 @@ int FormatText(char* dst, size_t size, const char* format, ...) {
     return 0;
 }
 
+int IsSeparator(int c) { return c == '\\' || c == '/'; }
+
 int EndsInSeparator(const char* path) {
     size_t n = strlen(path);
-    return n > 0 && (path[n - 1] == '\\' || path[n - 1] == '/');
+    return n > 0 && IsSeparator(path[n - 1]);
 }
 
 int JoinPath(char* dst, size_t size, const char* dir, const char* name) {

@@ -21,17 +21,37 @@ struct OtherProgram {
 static OtherProgram Others[MaxOthers];
 static int OtherCount;
 
-// The folders the first walk kept, in UTF-16 as it walked them, without a
-// trailing separator, each after its length. One that does not fit makes
-// the later walks look again for themselves.
-static WCHAR KeptPool[KeptPoolSize];
-static int KeptUsed, KeptOverflow;
+// A pool of names in UTF-16, each after its length.
+struct NamePool {
+    WCHAR* units;
+    int size, used;
+};
+
+static int PoolHolds(const NamePool* pool, const WCHAR* name, int n) {
+    for (int i = 0; i < pool->used; i += pool->units[i] + 1)
+        if (pool->units[i] == n && SameLetters(&pool->units[i + 1], name, n)) return 1;
+    return 0;
+}
+
+// 0 when the name does not fit.
+static int PoolAdd(NamePool* pool, const WCHAR* name, int n) {
+    if (pool->used + n + 1 > pool->size) return 0;
+    pool->units[pool->used] = (WCHAR)n;
+    memcpy(&pool->units[pool->used + 1], name, n * sizeof(WCHAR));
+    pool->used += n + 1;
+    return 1;
+}
+
+// The folders the first walk kept, as it walked them, without a trailing
+// separator. One that does not fit makes the later walks look again for
+// themselves.
+static WCHAR KeptUnits[KeptPoolSize];
+static NamePool Kept = {KeptUnits, KeptPoolSize, 0};
+static int KeptOverflow;
 static char KeptList[TextSize];  // for the box
 static int KeptLines;
 
 static WCHAR Pattern[WideMax + 2];  // the listing pattern of a folder looked at
-
-static int IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
 // The folder of the program that a command or an icon names, into `folder`
 // (TextSize): a quoted path up to its closing quote, an unquoted one up to
@@ -68,8 +88,8 @@ static int CommandFolder(const char* text, char* folder) {
 // folders share their parents, so each folder on the way is looked at once
 // per run: the pool remembers the folders found to be plain.
 enum { PlainPoolSize = 65536 };
-static WCHAR PlainPool[PlainPoolSize];  // each folder's length, then its name
-static int PlainUsed;
+static WCHAR PlainUnits[PlainPoolSize];
+static NamePool Plain = {PlainUnits, PlainPoolSize, 0};
 static char InsideName[TextSize];       // the installation's full name
 static WCHAR InsideWide[TextSize];
 static int InsideLength;
@@ -80,19 +100,10 @@ static int HasShortName(const WCHAR* name, int n) {
     return 0;
 }
 
-// The units of a full name's root that names compare: 2 for a drive
-// letter ("C:"), 0 for a file system with one root ("/"), -1 for a share
-// or a device, whose names alone never tell where a folder is.
-static int RootLength(const WCHAR* name) {
-    if (name[0] != 0 && name[1] == ':' && name[2] == PATH_SEP) return 2;
-    return name[0] == PATH_SEP && name[1] != PATH_SEP ? 0 : -1;
-}
-
 // What the folder `name` (n units) is: 1 a folder and no reparse point, 0
 // not there, -1 anything else (a link, a file, a folder it cannot see).
 static int PlainFolder(const WCHAR* name, int n) {
-    for (int i = 0; i < PlainUsed; i += PlainPool[i] + 1)
-        if (PlainPool[i] == n && SameLetters(&PlainPool[i + 1], name, n)) return 1;
+    if (PoolHolds(&Plain, name, n)) return 1;
     WCHAR path[TextSize];
     memcpy(path, name, n * sizeof(WCHAR));
     path[n] = 0;
@@ -103,11 +114,7 @@ static int PlainFolder(const WCHAR* name, int n) {
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return -1;
-    if (PlainUsed + n + 1 <= PlainPoolSize) {
-        PlainPool[PlainUsed] = (WCHAR)n;
-        memcpy(&PlainPool[PlainUsed + 1], name, n * sizeof(WCHAR));
-        PlainUsed += n + 1;
-    }
+    PoolAdd(&Plain, name, n);
     return 1;
 }
 
@@ -120,13 +127,16 @@ static int InsideByName(const char* name) {
     if (n >= InsideLength && SameLetters(wide, InsideWide, InsideLength) &&
         (n == InsideLength || wide[InsideLength] == PATH_SEP))
         return 1;
-    // Both under one root, spelt alike, and no short name.
-    int root = RootLength(wide);
-    if (root < 0 || RootLength(InsideWide) != root || !SameLetters(wide, InsideWide, root) ||
+    // Both under one drive's root ("C:\") or the one root ("/"), spelt
+    // alike, and no short name: a share's or a device's names never tell
+    // where a folder is.
+    size_t root = RootLength(name);
+    int tells = root == 3 ? name[1] == ':' && IsSeparator(name[2]) : root == 1 && IsSeparator(name[0]);
+    if (!tells || RootLength(InsideName) != root || !SameLetters(wide, InsideWide, (int)root) ||
         HasShortName(wide, n) || HasShortName(InsideWide, InsideLength))
         return -1;
     // Every folder on the way, from the first below the root.
-    for (int i = root + 2; i <= n; i++) {
+    for (int i = (int)root + 1; i <= n; i++) {
         if (i < n && wide[i] != PATH_SEP) continue;
         int plain = PlainFolder(wide, i);
         if (plain <= 0) return plain;
@@ -173,7 +183,7 @@ void FindOtherPrograms(const char* ownName, const char* dir) {
     char path[TextSize], name[TextSize];
     FolderId inside;
     // A new run: nothing is kept yet.
-    OtherCount = KeptUsed = KeptOverflow = KeptLines = PlainUsed = InsideLength = 0;
+    OtherCount = Kept.used = KeptOverflow = KeptLines = Plain.used = InsideLength = 0;
     KeptList[0] = '\0';
     if (dir == NULL || !FolderIdentity(dir, &inside)) return;
     if (FullFolderName(dir, InsideName))
@@ -241,28 +251,16 @@ static int KeptReason(const WCHAR* dir, int n) {
     return 0;
 }
 
-static int Recorded(const WCHAR* dir, int n) {
-    for (int i = 0; i < KeptUsed; i += KeptPool[i] + 1)
-        if (KeptPool[i] == n && SameLetters(&KeptPool[i + 1], dir, n)) return 1;
-    return 0;
-}
-
 int IsKeptFolder(const WCHAR* dir, const char* text, int how) {
     int n = 0;
     while (dir[n] != 0) n++;
     while (n > 0 && IsSeparator(dir[n - 1])) n--;
     if (n == 0) return 0;
-    if (Recorded(dir, n)) return 1;
+    if (PoolHolds(&Kept, dir, n)) return 1;
     if (how == KeptConsult && !KeptOverflow) return 0;
     int reason = KeptReason(dir, n);
     if (reason == 0 || how != KeptDecide) return reason != 0;
-    if (KeptUsed + n + 1 <= KeptPoolSize) {
-        KeptPool[KeptUsed] = (WCHAR)n;
-        memcpy(&KeptPool[KeptUsed + 1], dir, n * sizeof(WCHAR));
-        KeptUsed += n + 1;
-    } else {
-        KeptOverflow = 1;
-    }
+    if (!PoolAdd(&Kept, dir, n)) KeptOverflow = 1;
     AddLine(KeptList, &KeptLines, text);
     const char* name = reason == 1 ? "" : Others[reason - 2].name;
     printf(reason == 1 ? "kept: %s (a working copy)\n" : "kept: %s (where %s is installed)\n", text,

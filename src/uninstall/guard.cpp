@@ -9,8 +9,6 @@
 // where it does not, by its name, compared as the file system compares names.
 #include "zarnouns.h"
 
-static int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Copies `path` into `dst` with every separator as PATH_SEP, runs of
 // separators folded into one (except the two that open a share path), and
 // one trailing separator dropped. 0 when the path does not fit.
@@ -42,6 +40,15 @@ static int WithoutPrefix(char* dst, const char* path) {
         (rest[2] == 'C' || rest[2] == 'c') && IsSeparator(rest[3]))
         return CopyText(dst, TextSize, "\\") && AppendText(dst, TextSize, rest + 3);
     return CopyText(dst, TextSize, path);
+}
+
+size_t RootLength(const char* path) {
+    if (path[0] != '\0' && path[1] == ':') return 3;
+    if (!IsSeparator(path[0]) || !IsSeparator(path[1])) return 1;
+    size_t i = 0;
+    for (int separators = 0; path[i] != '\0'; i++)
+        if (IsSeparator(path[i]) && ++separators == 4) return i + 1;
+    return i;
 }
 
 // A normalised path that names a root: "" (what is left of "\\" or "/"),

@@ -139,19 +139,6 @@ static int OthersMayChangeFolder(const char* folder, DWORD rights, const char* u
     return OthersMay(got, owner, dacl, descriptor, rights, user);
 }
 
-static int IsSeparator(char c) { return c == PATH_SEP || c == '/'; }
-
-// How much of a full path is its root: "C:\", "\\server\share\", or "/"
-// where the platform has one root.
-static size_t RootLength(const char* path) {
-    if (path[0] != '\0' && path[1] == ':') return 3;
-    if (!IsSeparator(path[0]) || !IsSeparator(path[1])) return 1;
-    size_t i = 0;
-    for (int separators = 0; path[i] != '\0'; i++)
-        if (IsSeparator(path[i]) && ++separators == 4) return i + 1;
-    return i;
-}
-
 // 1 when nobody but the trusted accounts and `user` may change the script
 // `script` or put another in its place: change it, add to or empty the
 // installation folder `dir`, or rename, delete or re-permission that folder
