@@ -26,7 +26,9 @@ protected:
     void SetUp() override {
         static int serial;
         auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        fs::path dir = fs::temp_directory_path() /
+        // Under Wine in the suite's own sandbox drive, where links can be made.
+        const char* sandboxes = getenv("ZARNO_SANDBOX");
+        fs::path dir = (sandboxes != nullptr ? fs::path(sandboxes) : fs::temp_directory_path()) /
                        ("zarno_files_" + std::to_string(stamp) + "_" + std::to_string(++serial));
         ASSERT_TRUE(fs::create_directories(dir));
         root = dir.string() + Sep;

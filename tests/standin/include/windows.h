@@ -13,10 +13,12 @@ typedef BYTE BOOLEAN;
 typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef unsigned short WORD;
+typedef unsigned short USHORT;
 typedef uint32_t DWORD;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef int32_t LONG;
+typedef uint32_t ULONG;  // 32 bits, as on Windows
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef LONG LSTATUS;
