@@ -48,14 +48,16 @@ bench_gone() {
 bench_uninstall() {
     local answered=$BENCH_WORK/answered answerer w t0 t1
     rm -f "$answered"
-    wine 'X:\m\answer.exe' --quick yes ok </dev/null >"$answered" 2>&1 &
+    # Neither the answerer nor the run may hang the bench: each has 300 s.
+    timeout -k 5 300 "$WINE" 'X:\m\answer.exe' --quick yes ok </dev/null >"$answered" 2>&1 &
     answerer=$!
     for ((w = 0; w < 2000; w++)); do
         if grep -q '^ready' "$answered" 2>/dev/null; then break; fi
         sleep 0.005
     done
     t0=$(bench_now)
-    wine "X:\\m\\$1.exe" -d BENCH </dev/null >/dev/null 2>&1
+    timeout -k 5 300 "$WINE" "X:\\m\\$1.exe" -d BENCH </dev/null >/dev/null 2>&1 ||
+        [ $? -lt 124 ] || { echo "$1 -d did not end within 300 s" >&2; exit 1; }
     t1=$(bench_now)
     wait "$answerer"
     if [ "$(grep -c '^+-- pressing' "$answered")" != 2 ]; then
