@@ -297,16 +297,6 @@ static int AsListed(void) {
            !IsLink(WalkEntry->FileAttributes, WalkEntry->EaSize);
 }
 
-// The system's full name of what a handle is, where it has the call.
-typedef DWORD(WINAPI* FinalPathProc)(HANDLE, LPWSTR, DWORD, DWORD);
-static FinalPathProc FinalPath(void) {
-    static FinalPathProc finalPath;
-    static int looked;
-    if (!looked) finalPath = (FinalPathProc)SystemProcedure("kernel32.dll", "GetFinalPathNameByHandleW");
-    looked = 1;
-    return finalPath;
-}
-
 // 1 unless the system names the file `item` other than as the listed entry
 // of the folder it was opened in. Wine 8 lists a link to a file as a plain
 // file with its target's attributes and ID, and opens the target, which a
@@ -491,8 +481,11 @@ static int NamedLink(const WCHAR* path) {
 // `parent`: Wine 8 lists a link to a file as a plain file and opens its
 // target, which a deletion through the handle would delete.
 static int ReachedAsNamed(HANDLE item, HANDLE parent, int n) {
-    FinalPathProc finalPath = FinalPath();
+    typedef DWORD(WINAPI * FinalPathProc)(HANDLE, LPWSTR, DWORD, DWORD);
+    static FinalPathProc finalPath;
     static WCHAR final[WalkPathSize];
+    if (finalPath == NULL)
+        finalPath = (FinalPathProc)SystemProcedure("kernel32.dll", "GetFinalPathNameByHandleW");
     // Older Windows cannot tell, and its links are told by their handles.
     if (finalPath == NULL) return 1;
     DWORD length = finalPath(item, final, WalkPathSize, 0);
