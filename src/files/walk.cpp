@@ -318,6 +318,17 @@ static int HandleName(HANDLE handle, LONGLONG* buffer) {
     return (int)(bytes / sizeof(WCHAR));
 }
 
+// 1 when the system names `item` as the folder whose name of
+// `folderLength` units FolderName holds, a separator and `name` (n units).
+static int NamedInFolder(HANDLE item, int folderLength, const WCHAR* name, int n) {
+    const WCHAR* folder = (const WCHAR*)((const char*)FolderName + sizeof(ULONG));
+    const WCHAR* named = (const WCHAR*)((const char*)ItemName + sizeof(ULONG));
+    int f = folderLength;
+    while (f > 0 && folder[f - 1] == PATH_SEP) f--;
+    return HandleName(item, ItemName) == f + 1 + n && SameLetters(named, folder, f) &&
+           named[f] == PATH_SEP && SameLetters(named + f + 1, name, n);
+}
+
 static int NamedAsListed(HANDLE item) {
     if (QueryFile() == NULL) return 1;
     static int folderLength;
@@ -326,13 +337,8 @@ static int NamedAsListed(HANDLE item) {
         if (folderLength < 0) return 0;
         FolderNameLevel = Depth;
     }
-    const WCHAR* folder = (const WCHAR*)((const char*)FolderName + sizeof(ULONG));
-    const WCHAR* named = (const WCHAR*)((const char*)ItemName + sizeof(ULONG));
-    int n = folderLength;
-    while (n > 0 && folder[n - 1] == PATH_SEP) n--;
-    int name = (int)(WalkEntry->FileNameLength / sizeof(WCHAR));
-    return HandleName(item, ItemName) == n + 1 + name && SameLetters(named, folder, n) &&
-           named[n] == PATH_SEP && SameLetters(named + n + 1, WalkEntry->FileName, name);
+    return NamedInFolder(item, folderLength, WalkEntry->FileName,
+                         (int)(WalkEntry->FileNameLength / sizeof(WCHAR)));
 }
 
 HANDLE WalkOpen(DWORD access, int* state) {
@@ -476,34 +482,17 @@ static int NamedLink(const WCHAR* path) {
     return IsLink(entry.dwFileAttributes, entry.dwReserved0);
 }
 
-// 1 unless the system says that `item`, opened by the name that ends
-// WalkWide (of n units), is a file of another name or folder than the held
-// `parent`: Wine 8 lists a link to a file as a plain file and opens its
-// target, which a deletion through the handle would delete.
+// 1 unless the system names `item`, opened by the name that ends WalkWide
+// (of n units), other than as that name in the held `parent`, as for the
+// walk's files (NamedAsListed).
 static int ReachedAsNamed(HANDLE item, HANDLE parent, int n) {
-    typedef DWORD(WINAPI * FinalPathProc)(HANDLE, LPWSTR, DWORD, DWORD);
-    static FinalPathProc finalPath;
-    static WCHAR final[WalkPathSize];
-    if (finalPath == NULL)
-        finalPath = (FinalPathProc)SystemProcedure("kernel32.dll", "GetFinalPathNameByHandleW");
-    // Older Windows cannot tell, and its links are told by their handles.
-    if (finalPath == NULL) return 1;
-    DWORD length = finalPath(item, final, WalkPathSize, 0);
-    if (length == 0 || length >= WalkPathSize) return 0;
-    int name = n, at = (int)length;
+    if (QueryFile() == NULL) return 1;
+    int name = n;
     while (name > 0 && WalkWide[name - 1] != PATH_SEP) name--;
-    while (at > 0 && final[at - 1] != PATH_SEP) at--;
-    if ((int)length - at != n - name || !SameLetters(final + at, WalkWide + name, n - name)) return 0;
-    final[at > 0 ? at - 1 : 0] = 0;
-    BY_HANDLE_FILE_INFORMATION held, found;
-    HANDLE folder = CreateFileW(final, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    int same = folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &found) &&
-               GetFileInformationByHandle(parent, &held) &&
-               found.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
-               found.nFileIndexHigh == held.nFileIndexHigh && found.nFileIndexLow == held.nFileIndexLow;
-    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
-    return same;
+    // FolderName then holds another folder's name than the walk's.
+    FolderNameLevel = -1;
+    int folderLength = HandleName(parent, FolderName);
+    return folderLength >= 0 && NamedInFolder(item, folderLength, WalkWide + name, n - name);
 }
 
 // Where the volume's root folder ends in a "\\?\" path: "\\?\C:" or
