@@ -344,6 +344,10 @@ int IsMarker(const WCHAR* name, int n);
 // except those that hold the item's own data, which are files and folders
 // like any other. `tag` is the reparse tag, where the caller knows it.
 int IsLink(DWORD attributes, DWORD tag);
+// 1 when the listing of the folder above `path` names what it names a link:
+// its own listing entry gives the reparse tag, and under Wine, whose handle
+// on a link is its target, only the listing tells.
+int ListedAsLink(const WCHAR* path);
 // `text` as a full path in the "\\?\" form (a share's "\\?\UNC\..."),
 // into `wide` (WalkPathSize units); its length, 0 when it has none.
 int LongPath(const char* text, WCHAR* wide);

@@ -14,17 +14,46 @@ const FILE_ID_BOTH_DIR_INFO* WalkEntry;
 int WalkCount, WalkCountBelow, WalkStop;
 
 // The system's procedures that list a folder through its handle, tell what
-// a handle is and delete through it (Vista and later), looked up once.
+// a handle is and delete through it (Vista and later), and ntdll's that
+// open relative to a folder and name what a handle is, where there is an
+// ntdll (their absence is no error), looked up once before a walk.
 typedef BOOL(WINAPI* HandleInfoProc)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 static HandleInfoProc GetInformation, SetInformation;
 
+struct IoStatus {
+    void* status;  // an NTSTATUS, in a union with a pointer
+    ULONG_PTR information;
+};
+struct CountedName {  // UNICODE_STRING
+    USHORT length, maximum;
+    const WCHAR* units;
+};
+struct ObjectNaming {  // OBJECT_ATTRIBUTES
+    ULONG length;
+    HANDLE root;
+    CountedName* name;
+    ULONG attributes;
+    void* descriptor;
+    void* quality;
+};
+typedef LONG(WINAPI* QueryFileProc)(HANDLE, IoStatus*, void*, DWORD, int);
+typedef LONG(WINAPI* CreateFileProc)(HANDLE*, DWORD, ObjectNaming*, IoStatus*, void*, ULONG, ULONG,
+                                     ULONG, ULONG, void*, ULONG);
+typedef ULONG(WINAPI* StatusErrorProc)(LONG);
+static QueryFileProc QueryFile;
+static CreateFileProc CreateRelative;
+static StatusErrorProc StatusError;
+
 static int FindHandleProcedures(void) {
-    if (GetInformation == NULL)
-        GetInformation =
-            (HandleInfoProc)SystemProcedure("kernel32.dll", "GetFileInformationByHandleEx");
-    if (SetInformation == NULL)
-        SetInformation =
-            (HandleInfoProc)SystemProcedure("kernel32.dll", "SetFileInformationByHandle");
+    static int looked;
+    if (!looked) {
+        GetInformation = (HandleInfoProc)SystemProcedure("kernel32.dll", "GetFileInformationByHandleEx");
+        SetInformation = (HandleInfoProc)SystemProcedure("kernel32.dll", "SetFileInformationByHandle");
+        QueryFile = (QueryFileProc)SystemProcedure("ntdll.dll", "NtQueryInformationFile");
+        CreateRelative = (CreateFileProc)SystemProcedure("ntdll.dll", "NtCreateFile");
+        StatusError = (StatusErrorProc)SystemProcedure("ntdll.dll", "RtlNtStatusToDosError");
+    }
+    looked = 1;
     return GetInformation != NULL && SetInformation != NULL;
 }
 
@@ -170,27 +199,13 @@ static FILE_ID_INFO OpenedId;
 // internal information where it has that call: FileIdInfo also names the
 // volume, which costs Wine a query of it for every file (it took two
 // thirds of the time of an uninstall of 10,000 files). Elsewhere by class.
-struct IoStatus {
-    void* status;  // an NTSTATUS, in a union with a pointer
-    ULONG_PTR information;
-};
-typedef LONG(WINAPI* QueryFileProc)(HANDLE, IoStatus*, void*, DWORD, int);
 enum { FileInternalInformation = 6, FileNameInformation = 9 };
 
-static QueryFileProc QueryFile(void) {
-    static QueryFileProc query;
-    static int looked;
-    if (!looked) query = (QueryFileProc)SystemProcedure("ntdll.dll", "NtQueryInformationFile");
-    looked = 1;
-    return query;
-}
-
 static int HandleFileId(HANDLE item) {
-    QueryFileProc query = QueryFile();
-    if (query == NULL) return GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId);
+    if (QueryFile == NULL) return GetInformation(item, FileIdInfo, &OpenedId, sizeof OpenedId);
     IoStatus status;
     ULONGLONG index;  // FILE_INTERNAL_INFORMATION
-    if (query(item, &status, &index, sizeof index, FileInternalInformation) != 0) return 0;
+    if (QueryFile(item, &status, &index, sizeof index, FileInternalInformation) != 0) return 0;
     memset(&OpenedId, 0, sizeof OpenedId);
     memcpy(OpenedId.FileId.Identifier, &index, sizeof index);
     return 1;
@@ -199,23 +214,7 @@ static int HandleFileId(HANDLE item) {
 // A listed entry is opened by its name relative to the folder held open
 // above it, where ntdll gives that call: nothing above that folder is looked
 // at again, and Wine then needs neither the drive's mapping nor the path
-// folder by folder (a fifth of the time of an uninstall of 10,000 files).
-// Elsewhere, and for the top folder, by the full path.
-struct CountedName {  // UNICODE_STRING
-    USHORT length, maximum;
-    const WCHAR* units;
-};
-struct ObjectNaming {  // OBJECT_ATTRIBUTES
-    ULONG length;
-    HANDLE root;
-    CountedName* name;
-    ULONG attributes;
-    void* descriptor;
-    void* quality;
-};
-typedef LONG(WINAPI* CreateFileProc)(HANDLE*, DWORD, ObjectNaming*, IoStatus*, void*, ULONG, ULONG,
-                                     ULONG, ULONG, void*, ULONG);
-typedef ULONG(WINAPI* StatusErrorProc)(LONG);
+// folder by folder. Elsewhere, and for the top folder, by the full path.
 enum {
     CaseInsensitive = 0x40,       // OBJ_CASE_INSENSITIVE
     OpenExisting = 1,             // FILE_OPEN
@@ -225,25 +224,17 @@ enum {
 };
 
 static HANDLE OpenRelative(HANDLE folder, DWORD access, DWORD share) {
-    static CreateFileProc create;
-    static StatusErrorProc error;
-    static int looked;
-    if (!looked) {
-        create = (CreateFileProc)SystemProcedure("ntdll.dll", "NtCreateFile");
-        error = (StatusErrorProc)SystemProcedure("ntdll.dll", "RtlNtStatusToDosError");
-    }
-    looked = 1;
-    if (create == NULL || error == NULL) return NULL;
+    if (CreateRelative == NULL || StatusError == NULL) return NULL;
     CountedName name = {(USHORT)WalkEntry->FileNameLength, (USHORT)WalkEntry->FileNameLength,
                         WalkEntry->FileName};
     ObjectNaming naming = {sizeof naming, folder, &name, CaseInsensitive, NULL, NULL};
     IoStatus status;
     HANDLE item = INVALID_HANDLE_VALUE;
     // As CreateFileW asks for a file opened for synchronous use.
-    LONG got = create(&item, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &naming, &status, NULL, 0,
-                      share, OpenExisting, OpenOptions, NULL, 0);
+    LONG got = CreateRelative(&item, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &naming, &status, NULL, 0,
+                              share, OpenExisting, OpenOptions, NULL, 0);
     if (got >= 0) return item;
-    SetLastError(error(got));
+    SetLastError(StatusError(got));
     return INVALID_HANDLE_VALUE;
 }
 
@@ -312,7 +303,7 @@ static int FolderNameLevel = -1;  // -1 once a folder is entered
 // The name's length in units, -1 when the system gives none.
 static int HandleName(HANDLE handle, LONGLONG* buffer) {
     IoStatus status;
-    if (QueryFile()(handle, &status, buffer, sizeof FolderName, FileNameInformation) != 0) return -1;
+    if (QueryFile(handle, &status, buffer, sizeof FolderName, FileNameInformation) != 0) return -1;
     ULONG bytes;  // FILE_NAME_INFORMATION: the length, then the units
     memcpy(&bytes, buffer, sizeof bytes);
     return (int)(bytes / sizeof(WCHAR));
@@ -330,7 +321,7 @@ static int NamedInFolder(HANDLE item, int folderLength, const WCHAR* name, int n
 }
 
 static int NamedAsListed(HANDLE item) {
-    if (QueryFile() == NULL) return 1;
+    if (QueryFile == NULL) return 1;
     static int folderLength;
     if (FolderNameLevel != Depth) {
         folderLength = Levels[Depth].folder != NULL ? HandleName(Levels[Depth].folder, FolderName) : -1;
@@ -471,9 +462,7 @@ static int Walk(WalkVisit visit) {
     }
 }
 
-// 1 when the listing names what `path` names a link (Wine's handle on a
-// link is its target: only the listing tells).
-static int NamedLink(const WCHAR* path) {
+int ListedAsLink(const WCHAR* path) {
     WIN32_FIND_DATAW entry;
     HANDLE listing = FindFirstFileW(path, &entry);
     if (listing == INVALID_HANDLE_VALUE) return 0;
@@ -486,7 +475,7 @@ static int NamedLink(const WCHAR* path) {
 // (of n units), other than as that name in the held `parent`, as for the
 // walk's files (NamedAsListed).
 static int ReachedAsNamed(HANDLE item, HANDLE parent, int n) {
-    if (QueryFile() == NULL) return 1;
+    if (QueryFile == NULL) return 1;
     int name = n;
     while (name > 0 && WalkWide[name - 1] != PATH_SEP) name--;
     // FolderName then holds another folder's name than the walk's.
@@ -536,7 +525,7 @@ void DeleteBelow(const char* base, const char* path) {
             // The item: deleted as a link where it is one, never through it.
             HANDLE item = OpenItem(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &state, 0);
             if (item != INVALID_HANDLE_VALUE) {
-                if (state == 1 || (!NamedLink(WalkWide) && ReachedAsNamed(item, Levels[depth].folder, s)))
+                if (state == 1 || (!ListedAsLink(WalkWide) && ReachedAsNamed(item, Levels[depth].folder, s)))
                     WalkDelete(item);
                 CloseHandle(item);
             }
@@ -545,7 +534,7 @@ void DeleteBelow(const char* base, const char* path) {
         HANDLE folder = depth < MaxWalkDepth ? OpenItem(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &state, 0)
                                              : INVALID_HANDLE_VALUE;
-        if (folder != INVALID_HANDLE_VALUE && (state == 1 || NamedLink(WalkWide))) {
+        if (folder != INVALID_HANDLE_VALUE && (state == 1 || ListedAsLink(WalkWide))) {
             int unc = WalkWide[4] == 'U' && WalkWide[7] == PATH_SEP;
             int bytes = WideCharToMultiByte(CP_ACP, 0, WalkWide + (unc ? 6 : 4), -1, WalkText,
                                             WalkTextSize, NULL, NULL);

@@ -440,30 +440,28 @@ int FolderIdentity(const char* path, FolderId* id) {
 }
 
 // 1 when the directory, or a folder on its way from the root, is a link
-// (as IsLink tells, by the tag the listing gives): what it leads to cannot be judged by its
-// name, so such a location is not walked at all.
+// (as its listing tells): what it leads to cannot be judged by its name, so
+// such a location is not walked at all.
 static int LeadsThroughLink(const char* dir) {
-    char path[TextSize];
+    char full[TextSize];
+    WCHAR path[TextSize];
     char* filePart = NULL;
-    DWORD length = GetFullPathNameA(dir, sizeof path, path, &filePart);
-    if (length == 0 || length >= sizeof path) return 0;  // judged by name only
-    for (char* p = path + 1;; p++) {
+    DWORD length = GetFullPathNameA(dir, sizeof full, full, &filePart);
+    if (length == 0 || length >= sizeof full ||
+        MultiByteToWideChar(CP_ACP, 0, full, -1, path, TextSize) == 0)
+        return 0;  // judged by name only
+    for (WCHAR* p = path + 1;; p++) {
         // Each prefix that ends before a separator names a folder; "C:"
         // alone would name the drive's current folder, so it is passed over.
-        if (*p == PATH_SEP || *p == '\0') {
-            char kept = *p;
+        if (*p == PATH_SEP || *p == 0) {
+            WCHAR kept = *p;
             if (p[-1] != ':' && p[-1] != PATH_SEP) {
-                *p = '\0';
-                // The listing of the folder itself gives its reparse tag.
-                WIN32_FIND_DATAA entry;
-                HANDLE listing = FindFirstFileA(path, &entry);
+                *p = 0;
+                int link = ListedAsLink(path);
                 *p = kept;
-                if (listing != INVALID_HANDLE_VALUE) {
-                    FindClose(listing);
-                    if (IsLink(entry.dwFileAttributes, entry.dwReserved0)) return 1;
-                }
+                if (link) return 1;
             }
-            if (kept == '\0') return 0;
+            if (kept == 0) return 0;
         }
     }
 }
